@@ -1,0 +1,232 @@
+// Quillon capture driver: the interfaces a recording server (the host) compiles against.
+//
+// Binary contract. Hosts are built with Visual C++, so its virtual-table layout is what counts:
+// - No interface here declares a C++ destructor. The first entry of every table is `Destroy`,
+//   which has the meaning and signature of Visual C++'s deleting destructor: bit 0 of `flags`
+//   asks to free the memory. Hosts delete driver objects through `DeleteIPCapture`, never directly.
+// - The remaining entries are plain virtual functions in a fixed order; no name is overloaded,
+//   since Visual C++ groups overloaded virtuals together.
+// - On 32-bit Windows every member function is thiscall (`this` in ECX, callee cleans the stack),
+//   the default of both Visual C++ and MinGW g++; on 64-bit, `this` is the first argument.
+// - Only scalars, pointers and the plain records below cross the boundary; no exceptions, no
+//   standard-library types, no class results by value.
+// - Entries marked "not used by the driver" hold their place in the host's table; the driver
+//   never calls them.
+#ifndef QUILLON_QUILLON_H
+#define QUILLON_QUILLON_H
+
+#include <cstdint>
+
+// A formatted diagnostic, lent to the host for the duration of IDebugInfoSink::OnDebugInfo.
+class CDebugInfoIf {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint8_t GetLevel() = 0;
+    virtual const char* GetText() = 0;  // never null; empty for an empty message
+};
+
+namespace kestrel::ipcapture {
+
+// Codec numbers, as the host configures them.
+enum : std::uint32_t { kCodecJpeg = 1, kCodecMpeg4 = 2, kCodecH264 = 3 };
+
+// Four-character codes: the first character in the lowest byte.
+constexpr std::uint32_t MakeFourCC(char a, char b, char c, char d) {
+    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 |
+           std::uint32_t(std::uint8_t(c)) << 16 | std::uint32_t(std::uint8_t(d)) << 24;
+}
+constexpr std::uint32_t kFourCCJpeg = MakeFourCC('J', 'P', 'E', 'G');
+constexpr std::uint32_t kFourCCH264Key = MakeFourCC('H', '2', '6', '4');
+constexpr std::uint32_t kFourCCH264 = MakeFourCC('I', '2', '6', '4');
+constexpr std::uint32_t kFourCCMpeg4Key = MakeFourCC('D', 'I', 'V', 'X');
+constexpr std::uint32_t kFourCCMpeg4 = MakeFourCC('D', 'I', 'V', 'I');
+
+// Start parameters of one channel.
+struct CHANNEL_PARAMS {
+    std::uint32_t frameInterval;  // milliseconds per frame
+    std::uint32_t quality;        // camera fixed-quality value
+    std::uint32_t width;
+    std::uint32_t height;
+};
+
+// ---- Host-side interfaces: the host implements them, the driver calls them. ----
+
+class IDebugInfoSink {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    // Called from any driver thread, possibly concurrently.
+    virtual void OnDebugInfo(CDebugInfoIf* info) = 0;
+};
+
+// A frame buffer lent by the host's pool.
+class IVideoFrame {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint32_t GetCapacity() = 0;  // not used by the driver
+    virtual std::uint8_t* GetData() = 0;      // at least the capacity asked for
+    virtual std::uint32_t GetDataSize() = 0;  // not used by the driver
+    virtual void SetDataSize(std::uint32_t bytes) = 0;
+    virtual void Complete() = 0;  // size, code and picture fields are set
+    virtual std::uint64_t GetTimestamp() = 0;             // not used by the driver
+    virtual void SetTimestamp(std::uint64_t time) = 0;    // not used by the driver
+    virtual std::uint32_t GetFlags() = 0;                 // not used by the driver
+    virtual void SetFlags(std::uint32_t flags) = 0;       // not used by the driver
+    virtual void SetFourCC(std::uint32_t fourCC) = 0;
+    virtual std::uint32_t GetFourCC() = 0;  // not used by the driver
+    virtual void SetHeight(std::uint32_t height) = 0;
+    virtual std::uint32_t GetHeight() = 0;  // not used by the driver
+    virtual void SetWidth(std::uint32_t width) = 0;
+    virtual std::uint32_t GetWidth() = 0;  // not used by the driver
+    virtual void SetSizeClass(std::uint32_t sizeClass) = 0;
+};
+
+class IFramePool {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint32_t GetFrameCount() = 0;  // not used by the driver
+    // Null when no buffer of that capacity is free. `source` names the producer ("Quillon").
+    virtual IVideoFrame* AllocateFrame(std::uint32_t fourCC, std::uint32_t capacity,
+                                       const char* source) = 0;
+    virtual std::uint32_t GetFreeFrameCount() = 0;  // not used by the driver
+    virtual std::uint32_t GetMaxCapacity() = 0;     // not used by the driver
+    virtual void Trim() = 0;                        // not used by the driver
+    // Gives the buffer back; called after every delivery attempt, accepted or not.
+    virtual void ReleaseFrame(IVideoFrame* frame) = 0;
+};
+
+class IServerSettings {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual const char* GetServerName() = 0;        // not used by the driver
+    virtual std::uint32_t GetServerVersion() = 0;   // not used by the driver
+    virtual std::uint32_t GetChannelCount() = 0;
+    virtual std::uint32_t GetAudioChannelCount() = 0;  // not used by the driver
+    virtual std::uint32_t GetInputCount() = 0;
+    virtual std::uint32_t GetOutputCount() = 0;
+};
+
+class ICameraSettings {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual const char* GetAddress() = 0;  // host name or dotted IPv4 address
+    virtual std::uint16_t GetPort() = 0;   // web (HTTP) port
+    virtual const char* GetModel() = 0;    // not used by the driver
+    virtual std::uint32_t GetCodec() = 0;  // kCodecJpeg, kCodecMpeg4 or kCodecH264
+    virtual const char* GetUser() = 0;
+    virtual const char* GetPassword() = 0;
+};
+
+class IDriverSettings {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual IServerSettings* GetServerSettings() = 0;
+    virtual ICameraSettings* GetCameraSettings() = 0;
+    virtual std::uint32_t GetParameterCount() = 0;  // not used by the driver
+    // Keyed parameters from 1; null past the last one. "(none)" counts as absent.
+    virtual const char* GetParameter(std::uint32_t key) = 0;
+};
+
+class IVideoSize {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint32_t GetWidth() = 0;
+    virtual std::uint32_t GetHeight() = 0;
+};
+
+class IVideoFormat {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint32_t GetCodec() = 0;       // not used by the driver
+    virtual std::uint32_t GetColorDepth() = 0;  // not used by the driver
+    virtual IVideoSize* GetSize() = 0;
+};
+
+class IRateSettings {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint32_t GetFrameInterval() = 0;  // milliseconds per frame
+    virtual std::uint32_t GetBitRate() = 0;        // not used by the driver
+    virtual std::uint32_t GetQuality() = 0;
+};
+
+class IChannelSettings {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual IVideoFormat* GetVideoFormat() = 0;
+    virtual IRateSettings* GetRateSettings() = 0;
+};
+
+// Per-channel receiver of frames; called on the channel's threads.
+class IChannelSink {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual bool DeliverFrame(IVideoFrame* frame) = 0;  // true: accepted
+    virtual void OnChannelEvent(std::uint32_t event) = 0;  // not used by the driver
+    virtual void OnSignalLost() = 0;  // no frame for twice the frame time-out
+};
+
+class ICaptureIOCallback {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    virtual void OnInputStateChanged(std::uint32_t port, std::uint32_t state) = 0;
+    virtual void OnIOFailure() = 0;
+};
+
+// ---- Driver-side interfaces: the driver implements them, the host calls them. ----
+
+class ICaptureIOApi {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual bool SetCallback(ICaptureIOCallback* callback) = 0;
+    virtual bool Start() = 0;
+    virtual bool Stop() = 0;
+    virtual std::uint32_t GetInputCount() = 0;
+    virtual std::uint32_t GetOutputCount() = 0;
+    virtual bool SetOutput(std::uint32_t port, std::uint32_t state) = 0;
+};
+
+class IIPVideoCapture {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    virtual std::uint32_t GetChannelCount() = 0;
+    virtual bool StartChannel(std::uint32_t channel, IChannelSink* sink,
+                              IChannelSettings* settings) = 0;
+    virtual bool StopChannel(std::uint32_t channel) = 0;
+    virtual bool ReconfigureChannel(std::uint32_t channel, IVideoSize* size,
+                                    std::uint32_t frameInterval) = 0;
+    virtual void* QueryCaptureExtension() = 0;  // always null
+    // state: 0 streaming, 2 no frame within the frame time-out, 3 stopped or not connected.
+    virtual bool GetChannelState(std::uint32_t channel, std::uint32_t* state,
+                                 std::uint32_t* reserved, char* text, std::uint32_t textSize) = 0;
+    virtual bool Reserved1(std::uint32_t a, std::uint32_t b, std::uint32_t c) = 0;  // false
+    virtual bool Reserved2(std::uint32_t a, std::uint32_t b, std::uint32_t c) = 0;  // false
+};
+
+class IIPCaptureDriver {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;
+    // The settings objects are borrowed for the call; sink and pool must outlive Uninit.
+    virtual bool Init(IDebugInfoSink* debugSink, IFramePool* framePool,
+                      IDriverSettings* settings) = 0;
+    virtual void Uninit() = 0;
+    virtual IIPVideoCapture* GetVideoCapture() = 0;  // null before Init and after Uninit
+    virtual ICaptureIOApi* GetIOApi() = 0;           // null before Init and after Uninit
+};
+
+class IIPCaptureDriverEx : public IIPCaptureDriver {
+public:
+    virtual void* QueryExtension() = 0;      // always null
+    virtual void* GetAuxiliaryObject() = 0;  // always null
+};
+
+}  // namespace kestrel::ipcapture
+
+// Module exports: C linkage, cdecl. Both Create functions return the same object.
+extern "C" {
+kestrel::ipcapture::IIPCaptureDriver* CreateIPCapture();
+kestrel::ipcapture::IIPCaptureDriverEx* CreateIPCaptureEx();
+void DeleteIPCapture(kestrel::ipcapture::IIPCaptureDriver* driver);
+void DeleteIPCaptureEx(kestrel::ipcapture::IIPCaptureDriverEx* driver);
+}
+
+#endif  // QUILLON_QUILLON_H
