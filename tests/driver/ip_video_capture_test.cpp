@@ -1,0 +1,196 @@
+#include "driver/ip_video_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/reference_host.h"
+
+namespace kestrel {
+namespace {
+
+using namespace quillon_host;
+using ipcapture::CHANNEL_PARAMS;
+
+// What the fake channels were asked to do, in order, across all channels of one test.
+struct ChannelLog {
+    std::vector<std::string> events;
+    std::vector<CHANNEL_PARAMS> params;
+};
+
+class CFakeChannel final : public ICameraChannel {
+public:
+    CFakeChannel(std::uint32_t index, ChannelLog* log, bool startResult, std::uint32_t state)
+        : m_name("channel " + std::to_string(index)), m_log(log), m_startResult(startResult),
+          m_state(state) {}
+    ~CFakeChannel() override { m_log->events.push_back(m_name + " destroyed"); }
+    bool Start(const CHANNEL_PARAMS* params) override {
+        m_log->events.push_back(m_name + " start");
+        m_log->params.push_back(*params);
+        return m_startResult;
+    }
+    void Stop() override { m_log->events.push_back(m_name + " stop"); }
+    bool Restart(const CHANNEL_PARAMS* params) override {
+        m_log->events.push_back(m_name + " restart");
+        m_log->params.push_back(*params);
+        return true;
+    }
+    std::uint32_t GetState() override { return m_state; }
+    void SetState(std::uint32_t state) override { m_state = state; }
+
+private:
+    std::string m_name;
+    ChannelLog* m_log;
+    bool m_startResult;
+    std::uint32_t m_state;
+};
+
+class CFakeCreator final : public ICustomCreator {
+public:
+    std::unique_ptr<ICameraChannel> CreateChannel(std::uint32_t channel,
+                                                  ipcapture::IChannelSink* sink) override {
+        if (!sink || !createChannels) return nullptr;
+        return std::make_unique<CFakeChannel>(channel, &log, startResult, kChannelNoFrames);
+    }
+    ChannelLog log;
+    bool createChannels = true;
+    bool startResult = true;
+};
+
+struct CaptureFixture : ::testing::Test {
+    CFakeCreator creator;
+    CRecordingSink sink;
+    CHostChannelSettings settings{HostChannelConfig{704, 576, 40, 60}};
+};
+
+TEST_F(CaptureFixture, IndicesAtOrBeyondTheCountAreRefused) {
+    CIPVideoCapture empty(&creator, 0);
+    EXPECT_EQ(empty.GetChannelCount(), 0u);
+    EXPECT_FALSE(empty.StartChannel(0, &sink, &settings));
+
+    CIPVideoCapture capture(&creator, 2);
+    CHostVideoSize size(352, 288);
+    std::uint32_t state = 0;
+    std::uint32_t reserved = 0;
+    EXPECT_FALSE(capture.StartChannel(2, &sink, &settings));
+    EXPECT_FALSE(capture.StopChannel(2));
+    EXPECT_FALSE(capture.ReconfigureChannel(2, &size, 40));
+    EXPECT_FALSE(capture.GetChannelState(2, &state, &reserved, nullptr, 0));
+    EXPECT_TRUE(creator.log.events.empty());
+}
+
+TEST_F(CaptureFixture, StartPassesTheHostsSettingsCutTo16Bits) {
+    CIPVideoCapture capture(&creator, 1);
+    CHostChannelSettings wide(HostChannelConfig{0x10000 + 352, 0x20000 + 288, 0x30000 + 40, 70});
+    EXPECT_TRUE(capture.StartChannel(0, &sink, &wide));
+    ASSERT_EQ(creator.log.params.size(), 1u);
+    const CHANNEL_PARAMS& params = creator.log.params[0];
+    EXPECT_EQ(params.frameInterval, 40u);
+    EXPECT_EQ(params.quality, 70u);
+    EXPECT_EQ(params.width, 352u);
+    EXPECT_EQ(params.height, 288u);
+}
+
+TEST_F(CaptureFixture, StartingAnIndexTwiceStopsAndDestroysTheFirstChannel) {
+    CIPVideoCapture capture(&creator, 2);
+    EXPECT_TRUE(capture.StartChannel(1, &sink, &settings));
+    EXPECT_TRUE(capture.StartChannel(1, &sink, &settings));
+    const std::vector<std::string> expected = {"channel 1 start", "channel 1 stop",
+                                               "channel 1 destroyed", "channel 1 start"};
+    EXPECT_EQ(creator.log.events, expected);
+}
+
+TEST_F(CaptureFixture, StopEmptiesTheIndex) {
+    CIPVideoCapture capture(&creator, 1);
+    EXPECT_FALSE(capture.StopChannel(0));
+    ASSERT_TRUE(capture.StartChannel(0, &sink, &settings));
+    EXPECT_TRUE(capture.StopChannel(0));
+    EXPECT_FALSE(capture.StopChannel(0));
+    std::uint32_t state = 0;
+    std::uint32_t reserved = 0;
+    EXPECT_FALSE(capture.GetChannelState(0, &state, &reserved, nullptr, 0));
+}
+
+TEST_F(CaptureFixture, NoChannelFromTheFactoryStillCountsAsStarted) {
+    creator.createChannels = false;
+    CIPVideoCapture capture(&creator, 1);
+    EXPECT_TRUE(capture.StartChannel(0, &sink, &settings));
+    EXPECT_FALSE(capture.StopChannel(0));
+}
+
+TEST_F(CaptureFixture, FailedStartIsKeptSoTheHostCanStopIt) {
+    creator.startResult = false;
+    CIPVideoCapture capture(&creator, 1);
+    EXPECT_FALSE(capture.StartChannel(0, &sink, &settings));
+    EXPECT_TRUE(capture.StopChannel(0));
+}
+
+TEST_F(CaptureFixture, MissingHostSettingsFailTheStart) {
+    CIPVideoCapture capture(&creator, 1);
+    EXPECT_FALSE(capture.StartChannel(0, &sink, nullptr));
+    EXPECT_TRUE(capture.StopChannel(0));
+    const std::vector<std::string> expected = {"channel 0 stop", "channel 0 destroyed"};
+    EXPECT_EQ(creator.log.events, expected);
+}
+
+TEST_F(CaptureFixture, ReconfigureRestartsWithTheNewSizeAndRateAndNoQuality) {
+    CIPVideoCapture capture(&creator, 1);
+    CHostVideoSize size(0x10000 + 1280, 720);
+    EXPECT_FALSE(capture.ReconfigureChannel(0, &size, 100));
+    ASSERT_TRUE(capture.StartChannel(0, &sink, &settings));
+    EXPECT_TRUE(capture.ReconfigureChannel(0, &size, 0x10000 + 100));
+    ASSERT_EQ(creator.log.params.size(), 2u);
+    const CHANNEL_PARAMS& params = creator.log.params[1];
+    EXPECT_EQ(params.frameInterval, 0x10000u + 100);  // the interval argument is used as given
+    EXPECT_EQ(params.quality, 0u);
+    EXPECT_EQ(params.width, 1280u);
+    EXPECT_EQ(params.height, 720u);
+}
+
+TEST_F(CaptureFixture, ChannelStateClearsTheOutputsFirst) {
+    CIPVideoCapture capture(&creator, 1);
+    ASSERT_TRUE(capture.StartChannel(0, &sink, &settings));
+    struct Case {
+        std::uint32_t textSize;
+        bool withBuffer;
+        char expectedFirst;
+    };
+    const Case cases[] = {
+        {16, true, '\0'},   // the text is emptied
+        {0, true, 'x'},     // a text size of 0 leaves the buffer alone
+        {16, false, 'x'},   // no buffer: nothing written
+    };
+    for (const Case& c : cases) {
+        char text[16] = "xyz";
+        std::uint32_t state = 99;
+        std::uint32_t reserved = 99;
+        EXPECT_TRUE(capture.GetChannelState(0, &state, &reserved, c.withBuffer ? text : nullptr,
+                                            c.textSize));
+        EXPECT_EQ(state, kChannelNoFrames);
+        EXPECT_EQ(reserved, 0u);
+        EXPECT_EQ(text[0], c.expectedFirst);
+    }
+}
+
+TEST_F(CaptureFixture, ReservedEntriesAnswerConstants) {
+    CIPVideoCapture capture(&creator, 1);
+    EXPECT_EQ(capture.QueryCaptureExtension(), nullptr);
+    EXPECT_FALSE(capture.Reserved1(1, 2, 3));
+    EXPECT_FALSE(capture.Reserved2(1, 2, 3));
+}
+
+TEST_F(CaptureFixture, DestructionStopsEveryChannel) {
+    {
+        CIPVideoCapture capture(&creator, 3);
+        ASSERT_TRUE(capture.StartChannel(0, &sink, &settings));
+        ASSERT_TRUE(capture.StartChannel(2, &sink, &settings));
+    }
+    const std::vector<std::string> expected = {"channel 0 start", "channel 2 start",
+                                               "channel 0 stop", "channel 0 destroyed",
+                                               "channel 2 stop", "channel 2 destroyed"};
+    EXPECT_EQ(creator.log.events, expected);
+}
+
+}  // namespace
+}  // namespace kestrel
