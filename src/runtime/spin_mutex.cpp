@@ -128,8 +128,8 @@ void CSpinMutex::Unlock() {
 }
 
 void CSpinMutex::WaitForHandOff() {
-    // The waker signals only after it released ownership (a release decrement), and the wait
-    // object orders that before we return here.
+    // The waker signals only after it gave up ownership, and the wait object orders its writes
+    // before our return, so no fence is needed here.
     if (m_shared) {
         // The system wait only fails for an object that is gone; keep trying rather than take
         // a lock that someone else may hold.
@@ -137,7 +137,6 @@ void CSpinMutex::WaitForHandOff() {
     } else {
         m_localEvent->Wait(CEvent::kInfinite);
     }
-    std::atomic_thread_fence(std::memory_order_acquire);
 }
 
 void CSpinMutex::WakeOneWaiter() {
