@@ -69,12 +69,13 @@ TEST(DebugInfoTest, ConcurrentSendersEachDeliverTheirOwnText) {
 }
 
 TEST(ResultDefTest, DerivedResultsAreDestroyedThroughTheBase) {
-    static int destroyed = 0;
     struct Derived : CResultDef {
-        Derived() : CResultDef("result") {}
+        explicit Derived(int& destroyed) : CResultDef("result"), destroyed(destroyed) {}
         ~Derived() override { ++destroyed; }
+        int& destroyed;
     };
-    CResultDef* result = new Derived;
+    int destroyed = 0;
+    CResultDef* result = new Derived(destroyed);
     EXPECT_EQ(result->GetText(), "result");
     delete result;
     EXPECT_EQ(destroyed, 1);
