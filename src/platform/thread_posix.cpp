@@ -8,7 +8,13 @@
 
 namespace kestrel::platform {
 
-std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+std::uint32_t CurrentThreadId() {
+    // Every lock and unlock asks for it; a system call each time would dominate their cost.
+    // Constant-initialised, so reading it needs no initialisation guard.
+    static thread_local std::uint32_t id = 0;
+    if (id == 0) id = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+    return id;
+}
 
 unsigned ProcessorCount() {
     long count = ::sysconf(_SC_NPROCESSORS_ONLN);

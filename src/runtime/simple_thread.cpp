@@ -1,5 +1,7 @@
 #include "runtime/simple_thread.h"
 
+#include <utility>
+
 namespace kestrel::thread {
 
 CSimpleThread::CSimpleThread() = default;
@@ -16,9 +18,12 @@ CSimpleThread::~CSimpleThread() {
 bool CSimpleThread::Start(const std::string& name) {
     if (m_thread.IsStarted()) return false;
     m_stopRequest.Reset();
-    if (!m_thread.Start([this] { Run(); }, m_priority)) return false;
+    // Stored first, so the body may read its own name.
+    std::string previous = std::move(m_name);
     m_name = name;
-    return true;
+    if (m_thread.Start([this] { Run(); }, m_priority)) return true;
+    m_name = std::move(previous);
+    return false;
 }
 
 bool CSimpleThread::WaitForExit() {

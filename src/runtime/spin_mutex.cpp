@@ -86,8 +86,11 @@ bool CSpinMutex::IsShared() const { return m_shared != nullptr; }
 
 bool CSpinMutex::TryLock() {
     const std::uint32_t self = platform::CurrentThreadId();
-    std::uint32_t spins = m_state->spinCount.load(std::memory_order_relaxed);
+    std::uint32_t spins = 0;
+    bool spinsRead = false;
     for (;;) {
+        // The exchange comes first: reading owner before it would fetch the cache line shared
+        // and then again for writing, which costs every contended acquisition.
         std::int32_t expected = 0;
         if (m_state->lockCount.compare_exchange_strong(expected, 1, std::memory_order_acquire,
                                                        std::memory_order_relaxed)) {
@@ -100,6 +103,11 @@ bool CSpinMutex::TryLock() {
             m_state->lockCount.fetch_add(1, std::memory_order_relaxed);
             ++m_state->recursion;
             return true;
+        }
+        // Read only once the first attempt failed, keeping the free-lock path to one exchange.
+        if (!spinsRead) {
+            spins = m_state->spinCount.load(std::memory_order_relaxed);
+            spinsRead = true;
         }
         if (spins == 0) return false;
         --spins;
@@ -128,8 +136,8 @@ void CSpinMutex::Unlock() {
 }
 
 void CSpinMutex::WaitForHandOff() {
-    // The waker signals only after it released ownership (a release decrement), and the wait
-    // object orders that before we return here.
+    // The waker signals only after it gave up ownership, and the wait object orders its writes
+    // before our return, so no fence is needed here.
     if (m_shared) {
         // The system wait only fails for an object that is gone; keep trying rather than take
         // a lock that someone else may hold.
@@ -137,7 +145,6 @@ void CSpinMutex::WaitForHandOff() {
     } else {
         m_localEvent->Wait(CEvent::kInfinite);
     }
-    std::atomic_thread_fence(std::memory_order_acquire);
 }
 
 void CSpinMutex::WakeOneWaiter() {
