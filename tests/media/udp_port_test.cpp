@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -255,8 +257,11 @@ private:
 };
 
 Bytes RtpDatagram(std::uint16_t sequence, const Bytes& payload, std::uint8_t byte0 = 0x80) {
-    Bytes datagram{byte0, 96, std::uint8_t(sequence >> 8), std::uint8_t(sequence), 0, 0, 0, 1, 0, 0, 0, 2};
-    datagram.insert(datagram.end(), payload.begin(), payload.end());
+    const std::uint8_t header[12] = {byte0, 96, std::uint8_t(sequence >> 8), std::uint8_t(sequence), 0, 0, 0, 1,
+                                     0,     0,  0,                          2};
+    Bytes datagram(sizeof header + payload.size());
+    std::copy(std::begin(header), std::end(header), datagram.begin());
+    std::copy(payload.begin(), payload.end(), datagram.begin() + sizeof header);
     return datagram;
 }
 
