@@ -200,6 +200,8 @@ TEST_F(RTCPResponderTest, OverdueStopSendsNothingMore) {
     ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
     Bytes answer;
     ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+    // Let the thread get back into its long wait, where the stop request cannot reach it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     responder.RequestStop();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(responder.WaitForStop());
