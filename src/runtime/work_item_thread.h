@@ -1,0 +1,73 @@
+// A thread that processes queued work items one at a time, in queue order; urgent items go to
+// the front.
+//
+// The queue accepts items only between Start and Stop, and holds at most maxQueued items (0: no
+// bound), so a producer faster than the worker gets a refusal instead of unbounded growth. A
+// refused item stays the caller's. Stop discards the items not yet taken, unprocessed; it lets
+// the item in progress finish, so ProcessWorkItem must not block beyond what its owner can
+// interrupt.
+//
+// Threading: AddWorkItem from any thread; Start and Stop on the owner's thread; ProcessWorkItem
+// on the worker thread. The queue lock guards the queue and the running flag and is never held
+// while an item is processed.
+#ifndef QUILLON_RUNTIME_WORK_ITEM_THREAD_H
+#define QUILLON_RUNTIME_WORK_ITEM_THREAD_H
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "runtime/event.h"
+#include "runtime/simple_thread.h"
+#include "runtime/work_item.h"
+
+namespace kestrel::thread {
+
+class CWorkItemThread : protected CSimpleThread {
+public:
+    using IWorkItem = thread::IWorkItem;
+
+    static constexpr std::size_t kDefaultMaxQueued = 1024;
+
+    explicit CWorkItemThread(std::size_t maxQueued = kDefaultMaxQueued);
+    // Deletes items still queued. Owners call Stop first.
+    ~CWorkItemThread() override;
+
+    // Opens the queue and starts the thread; if the thread cannot be created the queue is closed
+    // again and false is returned.
+    bool Start(const std::string& name);
+    // Closes the queue, wakes the worker and waits for it; always true.
+    bool Stop();
+    // True if the queue took the item (and now owns it): at the front when urgent, else at the
+    // back. False, leaving the item with the caller, if it is null, the queue is closed or full.
+    bool AddWorkItem(IWorkItem* item, bool urgent);
+
+    std::size_t GetQueuedCount() const;
+
+    using CSimpleThread::GetName;
+    using CSimpleThread::IsCurrentThread;
+    using CSimpleThread::IsStarted;
+    using CSimpleThread::SetPriority;
+
+protected:
+    // One item, on the worker thread; the queue deletes it afterwards. An exception escaping it
+    // is dropped with the item and the worker goes on.
+    virtual void ProcessWorkItem(IWorkItem* item) = 0;
+
+    using CSimpleThread::IsStopRequested;
+
+private:
+    void Run() override;
+
+    mutable std::mutex m_queueLock;
+    std::deque<std::unique_ptr<IWorkItem>> m_queue;  // guarded by m_queueLock
+    bool m_running = false;                          // guarded by m_queueLock
+    const std::size_t m_maxQueued;
+    CEvent m_wake{false, false};
+};
+
+}  // namespace kestrel::thread
+
+#endif
