@@ -18,7 +18,7 @@
 #include <string>
 
 #include "media/random_source.h"
-#include "media/transport_thread.h"
+#include "platform/thread.h"
 #include "platform/sockets.h"
 #include "platform/udp_socket.h"
 
@@ -89,7 +89,7 @@ private:
     std::uint32_t m_cameraAddress = 0;
     // Handed to the thread at Start and used only by it until it is joined.
     std::unique_ptr<platform::UdpSocket> m_socket;
-    media_detail::TransportThread m_thread;
+    platform::Thread m_thread;
 };
 
 }  // namespace kestrel

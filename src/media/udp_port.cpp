@@ -78,7 +78,7 @@ std::uint16_t CUDPPort::GetPort() const {
 
 void CUDPPort::JoinRetiredThread(std::unique_lock<std::mutex>& guard) {
     if (!m_thread || m_thread->IsCurrent()) return;
-    std::unique_ptr<media_detail::TransportThread> retired = std::move(m_thread);
+    std::unique_ptr<platform::Thread> retired = std::move(m_thread);
     guard.unlock();
     retired->Join();
     guard.lock();
@@ -114,8 +114,8 @@ UDPPortOpenResult CUDPPort::Open(const char* address, std::uint16_t port) {
         // carries on with the new socket.
         return UDPPortOpenResult::kOpened;
     }
-    m_thread = std::make_unique<media_detail::TransportThread>();
-    if (!m_thread->Start([this] { ReceiveLoop(); }, media_detail::ThreadPriority::kAboveNormal)) {
+    m_thread = std::make_unique<platform::Thread>();
+    if (!m_thread->Start([this] { ReceiveLoop(); }, platform::ThreadPriority::kAboveNormal)) {
         m_thread.reset();
         m_running.store(false);
         m_socket.Close();
@@ -132,7 +132,7 @@ bool CUDPPort::Close() {
     m_socket.Shutdown();
     if (m_thread && !m_thread->IsCurrent()) {
         m_closing = true;
-        std::unique_ptr<media_detail::TransportThread> thread = std::move(m_thread);
+        std::unique_ptr<platform::Thread> thread = std::move(m_thread);
         // Not under the lock: the thread may be in a callback that takes it.
         guard.unlock();
         thread->Join();

@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "media/transport_thread.h"
+#include "platform/thread.h"
 #include "platform/sockets.h"
 #include "platform/udp_socket.h"
 
@@ -92,7 +92,7 @@ private:
     platform::UdpSocket m_socket;
     std::uint16_t m_port = 0;
     bool m_closing = false;  // a Close is joining the thread outside the lock
-    std::unique_ptr<media_detail::TransportThread> m_thread;
+    std::unique_ptr<platform::Thread> m_thread;
     std::atomic<std::uint32_t> m_bufferSize{kDefaultBufferSize};
     std::atomic<std::uint32_t> m_selectTimeoutMs{kDefaultSelectTimeoutMs};
     std::atomic<bool> m_running{false};

@@ -196,9 +196,12 @@ TEST_F(UDPPortTest, CloseFromInsideCallbackDoesNotWaitForItself) {
 TEST_F(UDPPortTest, CloseWaitsForCallbackInProgressAndStopsDelivery) {
     std::atomic<bool> inCallback{false};
     std::atomic<bool> callbackDone{false};
-    m_user.onDatagram = [&](CUDPPort*, const Bytes&) {
+    std::atomic<bool> sawOpen{false};
+    m_user.onDatagram = [&](CUDPPort* port, const Bytes&) {
         inCallback = true;
         std::this_thread::sleep_for(150ms);
+        // Asking the port while Close waits for this callback must not deadlock.
+        sawOpen = port->IsOpen();
         callbackDone = true;
     };
     OpenLoopback();
@@ -209,6 +212,7 @@ TEST_F(UDPPortTest, CloseWaitsForCallbackInProgressAndStopsDelivery) {
     ASSERT_TRUE(inCallback);
     m_port.Close();
     EXPECT_TRUE(callbackDone);
+    EXPECT_TRUE(sawOpen);
     EXPECT_EQ(m_user.closes, 1);
     m_peer.SendTo(port, {2});
     std::this_thread::sleep_for(50ms);
