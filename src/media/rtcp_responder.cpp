@@ -109,9 +109,13 @@ CRTCPResponder::~CRTCPResponder() {
 
 bool CRTCPResponder::Start(std::uint16_t port, std::uint32_t cameraAddress) {
     if (m_thread.IsStarted()) {
-        if (!m_thread.WaitForEnd(0)) return false;
-        m_thread.Join();
+        // Still answering: a second Start is refused. Ending (the stop flag is set on every
+        // way out): wait for it, which takes no longer than one receive wait.
+        if (!m_stop.load()) return false;
+        if (!WaitForStop()) return false;
     }
+    // A responder that ended by itself still holds its port.
+    m_socket.reset();
 
     auto socket = std::make_unique<platform::UdpSocket>();
     if (socket->Open() != SocketError::kNone) return false;
@@ -216,6 +220,7 @@ void CRTCPResponder::Run() {
         socket.SendTo(answer.data(), answer.size(), from);
     }
 
+    m_stop.store(true);
     // Without a datagram from the camera its RTCP port is unknown: no BYE then.
     if (haveSender && !m_silenced.load()) {
         const auto bye = BuildRTCPBye(ssrc);
