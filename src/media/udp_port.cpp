@@ -1,0 +1,228 @@
+#include "media/udp_port.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+using platform::SocketError;
+
+// Longest single wait of the receive thread: bounds how long a Close waits for the thread
+// where shutting the socket down does not wake a pending wait.
+constexpr std::uint32_t kPollSliceMs = 100;
+constexpr std::uint32_t kReceiveBufferFactor = 32;
+constexpr std::uint32_t kMaxReceiveBufferOption = 0x1FFFE;
+// Smaller configured sizes are taken up only when they save at least this much.
+constexpr std::size_t kShrinkThreshold = 2049;
+constexpr std::uint32_t kTruncationGrowth = 1024;
+constexpr std::uint32_t kErrorBackoffMs = 10;
+
+}  // namespace
+
+bool ParseDottedIpv4(const char* text, std::uint32_t& address) {
+    if (text == nullptr) return false;
+    const std::size_t length = std::strlen(text);
+    if (length < 7 || length > 15) return false;
+    std::uint32_t result = 0;
+    const char* p = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (*p != '.') return false;
+            ++p;
+        }
+        unsigned value = 0;
+        int digits = 0;
+        while (*p >= '0' && *p <= '9') {
+            value = value * 10 + unsigned(*p - '0');
+            if (++digits > 3 || value > 255) return false;
+            ++p;
+        }
+        if (digits == 0) return false;
+        result = result << 8 | value;
+    }
+    if (*p != '\0') return false;
+    address = result;
+    return true;
+}
+
+CUDPPort::CUDPPort() = default;
+
+CUDPPort::~CUDPPort() {
+    Close();
+    std::unique_lock<std::mutex> guard(m_lock);
+    JoinRetiredThread(guard);
+}
+
+void CUDPPort::SetListener(IUDPPortUser* listener) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_listener.store(listener);
+}
+
+void CUDPPort::SetBufferSize(std::uint32_t bytes) {
+    m_bufferSize.store(std::clamp<std::uint32_t>(bytes, 1, kMaxBufferSize));
+}
+
+bool CUDPPort::IsOpen() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_socket.IsOpen();
+}
+
+std::uint16_t CUDPPort::GetPort() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_port;
+}
+
+void CUDPPort::JoinRetiredThread(std::unique_lock<std::mutex>& guard) {
+    if (!m_thread || m_thread->IsCurrent()) return;
+    std::unique_ptr<platform::Thread> retired = std::move(m_thread);
+    guard.unlock();
+    retired->Join();
+    guard.lock();
+}
+
+UDPPortOpenResult CUDPPort::Open(const char* address, std::uint16_t port) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (m_socket.IsOpen() || m_closing) return UDPPortOpenResult::kAlreadyOpen;
+
+    std::uint32_t local = platform::kIpv4Any;
+    if (address != nullptr && !ParseDottedIpv4(address, local)) return UDPPortOpenResult::kBadAddress;
+
+    JoinRetiredThread(guard);
+    if (m_socket.IsOpen() || m_closing) return UDPPortOpenResult::kAlreadyOpen;
+
+    if (m_socket.Open() != SocketError::kNone) return UDPPortOpenResult::kSocketFailed;
+    const std::uint32_t option =
+        std::min<std::uint32_t>(m_bufferSize.load() * kReceiveBufferFactor, kMaxReceiveBufferOption);
+    if (m_socket.SetReceiveBufferSize(option) != SocketError::kNone) {
+        m_socket.Close();
+        return UDPPortOpenResult::kBufferOptionFailed;
+    }
+    platform::Ipv4Endpoint bound{local, port};
+    if (m_socket.Bind(bound) != SocketError::kNone || m_socket.LocalEndpoint(bound) != SocketError::kNone) {
+        m_socket.Close();
+        return UDPPortOpenResult::kBindFailed;
+    }
+    m_port = bound.port;
+
+    m_running.store(true);
+    if (m_thread) {
+        // Reopened from a callback after a Close there: the receive loop that runs this call
+        // carries on with the new socket.
+        return UDPPortOpenResult::kOpened;
+    }
+    m_thread = std::make_unique<platform::Thread>();
+    if (!m_thread->Start([this] { ReceiveLoop(); }, platform::ThreadPriority::kAboveNormal)) {
+        m_thread.reset();
+        m_running.store(false);
+        m_socket.Close();
+        m_port = 0;
+        return UDPPortOpenResult::kThreadFailed;
+    }
+    return UDPPortOpenResult::kOpened;
+}
+
+bool CUDPPort::Close() {
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (!m_socket.IsOpen() || m_closing) return true;
+    m_running.store(false);
+    m_socket.Shutdown();
+    if (m_thread && !m_thread->IsCurrent()) {
+        m_closing = true;
+        std::unique_ptr<platform::Thread> thread = std::move(m_thread);
+        // Not under the lock: the thread may be in a callback that takes it.
+        guard.unlock();
+        thread->Join();
+        guard.lock();
+        m_closing = false;
+    }
+    m_socket.Close();
+    m_port = 0;
+    guard.unlock();
+
+    if (IUDPPortUser* listener = m_listener.load()) {
+        try {
+            listener->OnPortClosed(this);
+        } catch (...) {
+        }
+    }
+    return true;
+}
+
+void CUDPPort::ReceiveLoop() {
+    std::vector<std::uint8_t> buffer(m_bufferSize.load());
+    auto lastActivity = std::chrono::steady_clock::now();
+
+    while (m_running.load()) {
+        const std::uint32_t idleTimeout = m_selectTimeoutMs.load();
+        const SocketError waited = m_socket.WaitReadable(idleTimeout == 0 ? kPollSliceMs
+                                                                            : std::min(idleTimeout, kPollSliceMs));
+        if (!m_running.load()) break;
+
+        if (waited == SocketError::kTimedOut) {
+            const auto now = std::chrono::steady_clock::now();
+            if (idleTimeout != 0 && now - lastActivity >= std::chrono::milliseconds(idleTimeout)) {
+                lastActivity = now;
+                if (IUDPPortUser* listener = m_listener.load()) {
+                    try {
+                        listener->OnIdle();
+                    } catch (...) {
+                    }
+                }
+            }
+            continue;
+        }
+        if (waited == SocketError::kClosed) {
+            // The socket is unusable: tell the listener and end; Close releases the socket.
+            if (IUDPPortUser* listener = m_listener.load()) {
+                try {
+                    listener->OnPortClosed(this);
+                } catch (...) {
+                }
+            }
+            break;
+        }
+        if (waited != SocketError::kNone) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kErrorBackoffMs));
+            continue;
+        }
+
+        const std::size_t wanted = m_bufferSize.load();
+        if (wanted > buffer.size() || buffer.size() - wanted >= kShrinkThreshold) {
+            buffer.assign(wanted, 0);
+            buffer.shrink_to_fit();
+        }
+
+        std::size_t received = 0;
+        platform::Ipv4Endpoint from;
+        const SocketError result = m_socket.ReceiveFrom(buffer.data(), buffer.size(), received, from);
+        if (!m_running.load()) continue;
+        if (result == SocketError::kMessageTruncated) {
+            // The datagram is lost; make room for the next one of its size.
+            SetBufferSize(static_cast<std::uint32_t>(buffer.size()) + kTruncationGrowth);
+            continue;
+        }
+        if (result == SocketError::kClosed) {
+            m_running.store(false);
+            continue;
+        }
+        // Other errors, ICMP reports among them, concern a single datagram, not the socket.
+        if (result != SocketError::kNone) continue;
+        // An empty datagram carries nothing, and must not end reception for anyone who sends one.
+        if (received == 0) continue;
+
+        lastActivity = std::chrono::steady_clock::now();
+        if (IUDPPortUser* listener = m_listener.load()) {
+            try {
+                listener->OnDatagram(this, from, buffer.data(), static_cast<std::uint32_t>(received));
+            } catch (...) {
+                // The datagram in hand is dropped; reception goes on.
+            }
+        }
+    }
+}
+
+}  // namespace kestrel

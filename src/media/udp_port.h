@@ -1,0 +1,103 @@
+// A bound UDP socket with its own receive thread, which hands every datagram, every idle
+// interval and the end of the socket to an IUDPPortUser.
+//
+// Threading: Open, Close, SetListener, SetBufferSize and SetSelectTimeout run on the owner's
+// threads; the listener is called on the receive thread, which runs above normal priority.
+// Close joins the receive thread (unless it is called on that thread, from a callback), so the
+// listener is not called after Close returns except for its OnPortClosed. The port must not
+// be destroyed from inside one of its own callbacks.
+#ifndef QUILLON_MEDIA_UDP_PORT_H
+#define QUILLON_MEDIA_UDP_PORT_H
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/thread.h"
+#include "platform/sockets.h"
+#include "platform/udp_socket.h"
+
+namespace kestrel {
+
+class CUDPPort;
+
+// Implemented by whoever consumes a port's datagrams; it must outlive the port's open period.
+class IUDPPortUser {
+public:
+    virtual ~IUDPPortUser() = default;
+    // One datagram; `data` is valid only during the call. The result is not used by the port.
+    virtual std::int32_t OnDatagram(CUDPPort* port, const platform::Ipv4Endpoint& fromAddress,
+                                    const std::uint8_t* data, std::uint32_t length) = 0;
+    // No datagram arrived within the select time-out.
+    virtual void OnIdle() = 0;
+    // The socket was closed, or failed so that the receive thread ended.
+    virtual void OnPortClosed(CUDPPort* port) = 0;
+};
+
+enum class UDPPortOpenResult {
+    kOpened = 1,              // open, receive thread running
+    kAlreadyOpen = 2,         // nothing changed
+    kBadAddress = 4,          // address text rejected
+    kSocketFailed = 5,        // socket could not be created
+    kBindFailed = 6,          // bind failed (socket closed again)
+    kBufferOptionFailed = 8,  // receive buffer option failed (socket closed again)
+    kThreadFailed = 9,        // receive thread could not be started (socket closed again)
+};
+
+// Dotted IPv4 text, 7 to 15 characters of four decimal parts 0..255, to a host-order address.
+bool ParseDottedIpv4(const char* text, std::uint32_t& address);
+
+class CUDPPort {
+public:
+    static constexpr std::uint32_t kDefaultBufferSize = 65536;
+    static constexpr std::uint32_t kMaxBufferSize = 65536;  // the largest UDP datagram
+    static constexpr std::uint32_t kDefaultSelectTimeoutMs = 5000;
+
+    CUDPPort();
+    virtual ~CUDPPort();  // closes the port
+    CUDPPort(const CUDPPort&) = delete;
+    CUDPPort& operator=(const CUDPPort&) = delete;
+
+    // Not owned; set before Open. Null silences the port.
+    void SetListener(IUDPPortUser* listener);
+    // Size of the buffer one datagram is received into (1 .. 65536); the receive thread
+    // picks it up before its next datagram.
+    void SetBufferSize(std::uint32_t bytes);
+    std::uint32_t GetBufferSize() const { return m_bufferSize.load(); }
+    // How long without a datagram makes an OnIdle call; 0 means never.
+    void SetSelectTimeout(std::uint32_t milliseconds) { m_selectTimeoutMs.store(milliseconds); }
+
+    // `address` is dotted IPv4 text, or null for every local address; port 0 lets the system
+    // choose, and GetPort then reports the chosen port. A failed Open leaves the port closed.
+    UDPPortOpenResult Open(const char* address, std::uint16_t port);
+    bool IsOpen() const;
+    // Always true; does nothing on a closed port.
+    bool Close();
+    // The bound port, 0 when closed.
+    std::uint16_t GetPort() const;
+
+private:
+    void ReceiveLoop();
+
+    // Joins a receive thread left behind by a Close on that thread; called with `guard` held,
+    // it releases the lock while it waits.
+    void JoinRetiredThread(std::unique_lock<std::mutex>& guard);
+
+    // m_lock guards m_socket's opening and closing, m_port, m_closing and m_thread. The receive
+    // thread uses m_socket without it: the socket is closed only after that thread is joined,
+    // or by that thread itself.
+    mutable std::mutex m_lock;
+    std::atomic<IUDPPortUser*> m_listener{nullptr};
+    platform::UdpSocket m_socket;
+    std::uint16_t m_port = 0;
+    bool m_closing = false;  // a Close is joining the thread outside the lock
+    std::unique_ptr<platform::Thread> m_thread;
+    std::atomic<std::uint32_t> m_bufferSize{kDefaultBufferSize};
+    std::atomic<std::uint32_t> m_selectTimeoutMs{kDefaultSelectTimeoutMs};
+    std::atomic<bool> m_running{false};
+};
+
+}  // namespace kestrel
+
+#endif

@@ -1,0 +1,163 @@
+#include "platform/udp_socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace kestrel::platform {
+namespace {
+
+SocketError FromErrno(int error) {
+    switch (error) {
+    case 0: return SocketError::kNone;
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+        return SocketError::kWouldBlock;
+    case ETIMEDOUT: return SocketError::kTimedOut;
+    case ECONNREFUSED: return SocketError::kConnectionRefused;
+    case ECONNRESET: return SocketError::kConnectionReset;
+    case EBADF:
+    case ENOTSOCK:
+    case ENETDOWN:
+    case ESHUTDOWN:
+        return SocketError::kClosed;
+    case EADDRINUSE: return SocketError::kAddressInUse;
+    case EMSGSIZE: return SocketError::kMessageTruncated;
+    case EINTR: return SocketError::kInterrupted;
+    default: return SocketError::kOther;
+    }
+}
+
+SocketError LastError() { return FromErrno(errno); }
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(endpoint.address);
+    address.sin_port = htons(endpoint.port);
+    return address;
+}
+
+SocketError SetIntOption(std::intptr_t handle, int name, std::uint32_t value) {
+    const int number = static_cast<int>(value);
+    if (setsockopt(static_cast<int>(handle), SOL_SOCKET, name, &number, sizeof number) != 0) return LastError();
+    return SocketError::kNone;
+}
+
+SocketError SetTimeoutOption(std::intptr_t handle, int name, std::uint32_t milliseconds) {
+    timeval time{};
+    time.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    time.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+    if (setsockopt(static_cast<int>(handle), SOL_SOCKET, name, &time, sizeof time) != 0) return LastError();
+    return SocketError::kNone;
+}
+
+}  // namespace
+
+UdpSocket::~UdpSocket() { Close(); }
+
+SocketError UdpSocket::Open() {
+    if (IsOpen()) return SocketError::kNone;
+    const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (handle < 0) return LastError();
+    m_handle = handle;
+    return SocketError::kNone;
+}
+
+bool UdpSocket::IsOpen() const { return m_handle >= 0; }
+
+SocketError UdpSocket::Bind(const Ipv4Endpoint& local) {
+    if (!IsOpen()) return SocketError::kClosed;
+    const sockaddr_in address = ToSockaddr(local);
+    if (bind(static_cast<int>(m_handle), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return LastError();
+    return SocketError::kNone;
+}
+
+SocketError UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
+    if (!IsOpen()) return SocketError::kClosed;
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (getsockname(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&address), &size) != 0) return LastError();
+    local.address = ntohl(address.sin_addr.s_addr);
+    local.port = ntohs(address.sin_port);
+    return SocketError::kNone;
+}
+
+SocketError UdpSocket::SetReceiveBufferSize(std::uint32_t bytes) { return SetIntOption(m_handle, SO_RCVBUF, bytes); }
+
+SocketError UdpSocket::SetSendBufferSize(std::uint32_t bytes) { return SetIntOption(m_handle, SO_SNDBUF, bytes); }
+
+SocketError UdpSocket::SetSendTimeout(std::uint32_t milliseconds) {
+    return SetTimeoutOption(m_handle, SO_SNDTIMEO, milliseconds);
+}
+
+SocketError UdpSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
+    return SetTimeoutOption(m_handle, SO_RCVTIMEO, milliseconds);
+}
+
+SocketError UdpSocket::WaitReadable(std::uint32_t timeoutMilliseconds) {
+    if (!IsOpen()) return SocketError::kClosed;
+    // poll, not select: a descriptor number above FD_SETSIZE would overrun an fd_set.
+    pollfd entry{};
+    entry.fd = static_cast<int>(m_handle);
+    entry.events = POLLIN;
+    const int timeout = timeoutMilliseconds > 0x7FFFFFFF ? -1 : static_cast<int>(timeoutMilliseconds);
+    const int result = poll(&entry, 1, timeout);
+    if (result < 0) return LastError();
+    if (result == 0) return SocketError::kTimedOut;
+    if (entry.revents & POLLNVAL) return SocketError::kClosed;
+    // POLLERR (a pending ICMP report) and POLLHUP (shut down) are read by the receive.
+    return SocketError::kNone;
+}
+
+SocketError UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, std::size_t& received, Ipv4Endpoint& from) {
+    received = 0;
+    if (!IsOpen()) return SocketError::kClosed;
+    sockaddr_in address{};
+    iovec vector{buffer, capacity};
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    const ssize_t result = recvmsg(static_cast<int>(m_handle), &message, 0);
+    if (result < 0) return LastError();
+    // After a shutdown every receive returns 0 without a sender; a real empty datagram has one.
+    if (result == 0 && message.msg_namelen == 0) return SocketError::kClosed;
+    received = static_cast<std::size_t>(result);
+    from.address = ntohl(address.sin_addr.s_addr);
+    from.port = ntohs(address.sin_port);
+    if (message.msg_flags & MSG_TRUNC) return SocketError::kMessageTruncated;
+    return SocketError::kNone;
+}
+
+SocketError UdpSocket::SendTo(const void* data, std::size_t length, const Ipv4Endpoint& to) {
+    if (!IsOpen()) return SocketError::kClosed;
+    const sockaddr_in address = ToSockaddr(to);
+    const ssize_t result = sendto(static_cast<int>(m_handle), data, length, MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (result < 0) return LastError();
+    if (static_cast<std::size_t>(result) != length) return SocketError::kOther;
+    return SocketError::kNone;
+}
+
+void UdpSocket::Shutdown() {
+    // On an unbound-peer UDP socket this reports ENOTCONN but still wakes waiting threads and
+    // makes later receives return at once.
+    if (IsOpen()) shutdown(static_cast<int>(m_handle), SHUT_RDWR);
+}
+
+void UdpSocket::Close() {
+    if (!IsOpen()) return;
+    close(static_cast<int>(m_handle));
+    m_handle = -1;
+}
+
+}  // namespace kestrel::platform

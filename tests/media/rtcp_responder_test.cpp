@@ -1,0 +1,226 @@
+#include "media/rtcp_responder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "udp_test_peer.h"
+
+namespace kestrel {
+namespace {
+
+using testing_support::SocketsScope;
+using testing_support::UdpTestPeer;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kOwnSsrc = 0x11223344;
+constexpr std::uint32_t kWaitMs = 3000;
+
+// A sender report from SSRC 0xAABBCCDD whose NTP time is 0x01020304.05060708 (28 bytes).
+const Bytes kSenderReport{
+    0x80, 200, 0x00, 0x06,   // V=2, no report blocks, SR, length 6
+    0xAA, 0xBB, 0xCC, 0xDD,  // sender SSRC
+    0x01, 0x02, 0x03, 0x04,  // NTP seconds
+    0x05, 0x06, 0x07, 0x08,  // NTP fraction
+    0x00, 0x00, 0x10, 0x00,  // RTP time
+    0x00, 0x00, 0x00, 0x10,  // packet count
+    0x00, 0x00, 0x40, 0x00,  // octet count
+};
+
+Bytes Answer(const Bytes& ssrcOfSource, const Bytes& lsr, const std::string& cname) {
+    Bytes expected{
+        0x81, 201, 0x00, 0x07,  // RR, one report block, length 7
+        0x11, 0x22, 0x33, 0x44,  // own SSRC
+    };
+    expected.insert(expected.end(), ssrcOfSource.begin(), ssrcOfSource.end());
+    expected.insert(expected.end(), {0, 0, 0, 0,  // fraction and cumulative lost
+                                     0, 0, 0, 0,  // extended highest sequence
+                                     0, 0, 0, 0}); // jitter
+    expected.insert(expected.end(), lsr.begin(), lsr.end());
+    expected.insert(expected.end(), {0, 0, 0, 1});  // DLSR
+    expected.insert(expected.end(), {
+        0x81, 202, 0x00, 0x08,   // SDES, one chunk, length 8
+        0x11, 0x22, 0x33, 0x44,  // own SSRC
+        1, std::uint8_t(cname.size()),  // CNAME item
+    });
+    Bytes text(26, 0);
+    std::copy(cname.begin(), cname.end(), text.begin());
+    expected.insert(expected.end(), text.begin(), text.end());
+    return expected;
+}
+
+const Bytes kBye{0x81, 203, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44};
+
+TEST(RTCPAnswerTest, LayoutAndCnameShortening) {
+    struct Case {
+        const char* name;
+        Bytes received;
+        std::string cname;
+        Bytes expected;
+    };
+    const std::string name25(25, 'n');
+    const Case cases[] = {
+        {"SenderReport", kSenderReport, "camhost", Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, "camhost")},
+        // 25 characters fit with the zero octet that ends the item list.
+        {"Cname25", kSenderReport, name25, Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, name25)},
+        // Longer names are cut so the length octet equals the octets sent.
+        {"Cname40", kSenderReport, name25 + std::string(15, 'x'),
+         Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, name25)},
+        // 11 bytes: the LSR octets the datagram lacks are zero, not left-over bytes.
+        {"ElevenBytes", Bytes(kSenderReport.begin(), kSenderReport.begin() + 11), "camhost",
+         Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0, 0, 0}, "camhost")},
+    };
+    for (const Case& c : cases) {
+        const auto answer = BuildRTCPAnswer(kOwnSsrc, c.cname, c.received.data(), c.received.size());
+        EXPECT_EQ(Bytes(answer.begin(), answer.end()), c.expected) << c.name;
+        EXPECT_EQ(answer.back(), 0) << c.name;  // the item list stays terminated
+    }
+    const auto bye = BuildRTCPBye(kOwnSsrc);
+    EXPECT_EQ(Bytes(bye.begin(), bye.end()), kBye);
+}
+
+class RTCPResponderTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_sockets.Started());
+        ASSERT_TRUE(m_camera.Ok());
+    }
+
+    RTCPResponderSettings Settings() {
+        RTCPResponderSettings settings;
+        settings.random = [] { return kOwnSsrc; };
+        settings.hostName = "camhost";
+        settings.localAddress = platform::kIpv4Loopback;
+        settings.receiveTimeoutMs = 20;
+        settings.stopTimeoutMs = 2000;
+        return settings;
+    }
+
+    // Starts on an ephemeral loopback port, answering only `cameraAddress`.
+    std::uint16_t Start(CRTCPResponder& responder, std::uint32_t cameraAddress = platform::kIpv4Loopback) {
+        if (!responder.Start(0, cameraAddress)) return 0;
+        return responder.GetPort();
+    }
+
+    SocketsScope m_sockets;
+    UdpTestPeer m_camera;
+};
+
+TEST_F(RTCPResponderTest, AnswersEveryPacketAndSaysByeOnStop) {
+    CRTCPResponder responder(Settings());
+    const std::uint16_t port = Start(responder);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(responder.GetSsrc(), kOwnSsrc);
+
+    // Any RTCP type is answered, from the address it came from.
+    Bytes receiverReport = kSenderReport;
+    receiverReport[1] = 201;
+    for (const Bytes& packet : {kSenderReport, receiverReport}) {
+        ASSERT_TRUE(m_camera.SendTo(port, packet));
+        Bytes answer;
+        platform::Ipv4Endpoint from;
+        ASSERT_TRUE(m_camera.Receive(answer, kWaitMs, &from));
+        EXPECT_EQ(answer, Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, "camhost"));
+        EXPECT_EQ(from.port, port);
+    }
+
+    responder.RequestStop();
+    EXPECT_TRUE(responder.WaitForStop());
+    Bytes bye;
+    ASSERT_TRUE(m_camera.Receive(bye, kWaitMs));
+    EXPECT_EQ(bye, kBye);
+    EXPECT_FALSE(responder.IsRunning());
+}
+
+TEST_F(RTCPResponderTest, ShortDatagramFromCameraEndsWithBye) {
+    CRTCPResponder responder(Settings());
+    const std::uint16_t port = Start(responder);
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(m_camera.SendTo(port, Bytes(10, 0x80)));
+    Bytes bye;
+    ASSERT_TRUE(m_camera.Receive(bye, kWaitMs));
+    EXPECT_EQ(bye, kBye);
+    // The port is free for the next session, even before the owner has waited.
+    EXPECT_TRUE(responder.Start(port, platform::kIpv4Loopback));
+}
+
+TEST_F(RTCPResponderTest, StrangersAreNeitherAnsweredNorAbleToEndIt) {
+    CRTCPResponder responder(Settings());
+    // The camera is elsewhere; the loopback peer is a stranger.
+    const std::uint16_t port = Start(responder, 0x0A000001);
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
+    ASSERT_TRUE(m_camera.SendTo(port, Bytes(4, 0x80)));
+    Bytes answer;
+    EXPECT_FALSE(m_camera.Receive(answer, 200));
+    EXPECT_TRUE(responder.IsRunning());
+    responder.RequestStop();
+    EXPECT_TRUE(responder.WaitForStop());
+    // Nothing came from the camera, so no BYE goes anywhere.
+    EXPECT_FALSE(m_camera.Receive(answer, 100));
+}
+
+TEST_F(RTCPResponderTest, UnreachableCameraPortDoesNotEndIt) {
+    CRTCPResponder responder(Settings());
+    const std::uint16_t port = Start(responder);
+    ASSERT_NE(port, 0);
+    {
+        // The answer to this peer meets a closed port; the ICMP report comes back.
+        UdpTestPeer gone;
+        ASSERT_TRUE(gone.SendTo(port, kSenderReport));
+        gone.Close();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
+    Bytes answer;
+    ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+    EXPECT_EQ(answer.size(), kRTCPAnswerLength);
+    EXPECT_TRUE(responder.IsRunning());
+}
+
+TEST_F(RTCPResponderTest, StartFailsOnTakenPort) {
+    CRTCPResponder responder(Settings());
+    EXPECT_FALSE(responder.Start(m_camera.Endpoint().port, platform::kIpv4Loopback));
+    EXPECT_FALSE(responder.IsRunning());
+    EXPECT_TRUE(responder.WaitForStop());
+}
+
+TEST_F(RTCPResponderTest, OverdueStopSendsNothingMore) {
+    RTCPResponderSettings settings = Settings();
+    // A receive wait far longer than the stop bound.
+    settings.receiveTimeoutMs = 1000;
+    settings.stopTimeoutMs = 50;
+    CRTCPResponder responder(settings);
+    const std::uint16_t port = Start(responder);
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
+    Bytes answer;
+    ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+    // Let the thread get back into its long wait, where the stop request cannot reach it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    responder.RequestStop();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(responder.WaitForStop());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(m_camera.Receive(answer, 100));  // no BYE after the cut
+}
+
+TEST(RTCPResponderSsrcTest, ResponderDrawsFromProcessSourceByDefault) {
+    SocketsScope sockets;
+    RTCPResponderSettings settings;
+    settings.localAddress = platform::kIpv4Loopback;
+    settings.receiveTimeoutMs = 20;
+    CRTCPResponder first(settings);
+    CRTCPResponder second(settings);
+    ASSERT_TRUE(first.Start(0, platform::kIpv4Loopback));
+    ASSERT_TRUE(second.Start(0, platform::kIpv4Loopback));
+    // Two sessions started at once must not share an SSRC.
+    EXPECT_NE(first.GetSsrc(), second.GetSsrc());
+    EXPECT_FALSE(first.GetCname().empty());
+}
+
+}  // namespace
+}  // namespace kestrel
