@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/result_def.h"
 #include "runtime/string_helpers.h"
 
 namespace kestrel {
@@ -66,19 +65,6 @@ TEST(DebugInfoTest, ConcurrentSendersEachDeliverTheirOwnText) {
     for (const auto& message : sink.received) texts.insert(message.text);
     ASSERT_EQ(texts.size(), std::size_t(kThreads) * kMessages);
     EXPECT_EQ(texts.count("thread 3 message 199"), 1u);
-}
-
-TEST(ResultDefTest, DerivedResultsAreDestroyedThroughTheBase) {
-    struct Derived : CResultDef {
-        explicit Derived(int& destroyed) : CResultDef("result"), destroyed(destroyed) {}
-        ~Derived() override { ++destroyed; }
-        int& destroyed;
-    };
-    int destroyed = 0;
-    CResultDef* result = new Derived(destroyed);
-    EXPECT_EQ(result->GetText(), "result");
-    delete result;
-    EXPECT_EQ(destroyed, 1);
 }
 
 }  // namespace
