@@ -18,10 +18,10 @@ std::uint32_t FrameCapacity(std::uint32_t bytes) {
 }
 
 CLentFrame::CLentFrame(ipcapture::IFramePool* pool, std::uint32_t fourCC, std::uint32_t capacity)
-    : pool_(pool), frame_(pool ? pool->AllocateFrame(fourCC, capacity, kFrameSourceName) : nullptr) {}
+    : m_pool(pool), m_frame(pool ? pool->AllocateFrame(fourCC, capacity, kFrameSourceName) : nullptr) {}
 
 CLentFrame::~CLentFrame() {
-    if (frame_) pool_->ReleaseFrame(frame_);
+    if (m_frame) m_pool->ReleaseFrame(m_frame);
 }
 
 void CompleteFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height,

@@ -30,13 +30,13 @@ public:
     CLentFrame(const CLentFrame&) = delete;
     CLentFrame& operator=(const CLentFrame&) = delete;
 
-    explicit operator bool() const { return frame_ != nullptr; }
-    ipcapture::IVideoFrame* get() const { return frame_; }
-    ipcapture::IVideoFrame* operator->() const { return frame_; }
+    explicit operator bool() const { return m_frame != nullptr; }
+    ipcapture::IVideoFrame* get() const { return m_frame; }
+    ipcapture::IVideoFrame* operator->() const { return m_frame; }
 
 private:
-    ipcapture::IFramePool* pool_;
-    ipcapture::IVideoFrame* frame_;
+    ipcapture::IFramePool* m_pool;
+    ipcapture::IVideoFrame* m_frame;
 };
 
 // Sets the picture fields, the size and the code, then marks the frame complete; the order
