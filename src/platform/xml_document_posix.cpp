@@ -54,6 +54,48 @@ bool ChildText(const pugi::xml_node& node, std::string& text) {
     }
 }
 
+// pugixml leaves an unknown entity reference as text; a DOM parser refuses the document. Checks
+// every '&' outside comments, CDATA sections and processing instructions.
+bool EntityReferencesAreDefined(const std::string& text) {
+    static const char* const kNamed[] = {"amp;", "lt;", "gt;", "quot;", "apos;"};
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text.compare(i, 4, "<!--") == 0) {
+            i = text.find("-->", i + 4);
+        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
+            i = text.find("]]>", i + 9);
+        } else if (text.compare(i, 2, "<?") == 0) {
+            i = text.find("?>", i + 2);
+        } else if (text[i] == '&') {
+            bool known = false;
+            for (const char* name : kNamed) known = known || text.compare(i + 1, std::strlen(name), name) == 0;
+            if (!known && i + 1 < text.size() && text[i + 1] == '#') {
+                bool hex = i + 2 < text.size() && text[i + 2] == 'x';
+                std::size_t digits = i + (hex ? 3 : 2);
+                std::size_t end = text.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", digits);
+                known = end != std::string::npos && end > digits && text[end] == ';';
+            }
+            if (!known) return false;
+            ++i;
+            continue;
+        } else {
+            ++i;
+            continue;
+        }
+        if (i == std::string::npos) return true;  // unterminated: the parser reports that
+    }
+    return true;
+}
+
+// pugixml silently drops text before or after the document element; a DOM parser refuses it.
+bool OnlyMarkupAtTheEnds(const std::string& text) {
+    const char* kBlank = " \t\r\n";
+    std::size_t begin = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    std::size_t first = text.find_first_not_of(kBlank, begin);
+    std::size_t last = text.find_last_not_of(kBlank);
+    return first != std::string::npos && text[first] == '<' && text[last] == '>';
+}
+
 }  // namespace
 
 struct XmlDocument::Impl {
@@ -86,7 +128,7 @@ XmlDocument::XmlDocument() : m_impl(new Impl) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::Load(const std::string& text) {
-    if (m_impl->open || text.empty()) return false;
+    if (m_impl->open || text.empty() || !EntityReferencesAreDefined(text) || !OnlyMarkupAtTheEnds(text)) return false;
     // Whitespace-only text, comments and processing instructions stay nodes, as in the DOM;
     // the doctype is parsed only so that a document carrying one can be refused.
     const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_comments |

@@ -41,6 +41,7 @@ LighttpdServer::LighttpdServer() {
         "server.port = " + std::to_string(m_port) + "\n"
         "server.errorlog = \"" + d + "/error.log\"\n"
         "server.modules = (\"mod_auth\", \"mod_authn_file\")\n"
+        "server.feature-flags = (\"auth.delay-invalid-creds\" => \"disable\")\n"
         "mimetype.assign = (\".xml\" => \"application/xml\")\n"
         "auth.backend = \"htdigest\"\n"
         "auth.backend.htdigest.userfile = \"" + d + "/htdigest\"\n"
