@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include <winsock2.h>
 #include <windows.h>
 #include <winhttp.h>
 
@@ -197,8 +198,10 @@ HttpReadStatus HttpTransport::Read(std::uint8_t* buffer, std::size_t capacity, s
         got = read;
         return read == 0 ? HttpReadStatus::kEnd : HttpReadStatus::kData;
     }
-    if (GetLastError() == ERROR_WINHTTP_TIMEOUT) {
-        // A timed-out read may still have filled the front of the zeroed buffer.
+    // Wine reports the socket's WSAETIMEDOUT where Windows reports its own time-out code. Either
+    // way the read may have filled the front of the zeroed buffer before it timed out.
+    const DWORD error = GetLastError();
+    if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) {
         got = static_cast<std::size_t>(std::find(buffer, buffer + capacity, std::uint8_t{0}) - buffer);
         return HttpReadStatus::kTimedOut;
     }

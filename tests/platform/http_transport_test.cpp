@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/runtime_environment.h"
 #include "support/test_http_server.h"
 
 namespace kestrel::platform {
@@ -142,6 +143,8 @@ TEST(HttpTransportTest, ReadTimeOutMidBodyKeepsWhatArrived) {
 }
 
 TEST(HttpTransportTest, AbortEndsARequestThatIsNeverAnsweredUntilReset) {
+    if (IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
     TestHttpServer server([](const ReceivedRequest& request) {
         return request.target == "/hang" ? Reply::Silence() : Reply::Http(200, "ok");
     });
