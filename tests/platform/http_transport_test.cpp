@@ -142,6 +142,15 @@ TEST(HttpTransportTest, ReadTimeOutMidBodyKeepsWhatArrived) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
 
+TEST(HttpTransportTest, ARequestThatIsNeverAnsweredFailsAfterTheTimeOut) {
+    TestHttpServer server([](const ReceivedRequest&) { return Reply::Silence(); });
+    HttpTransport transport(Settings(server.Port(), 300));
+    auto start = Clock::now();
+    EXPECT_FALSE(transport.Send(Get("/hang")));
+    EXPECT_FALSE(transport.HasOpenRequest());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
 TEST(HttpTransportTest, AbortEndsARequestThatIsNeverAnsweredUntilReset) {
     if (IsRunningUnderWine())
         GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
