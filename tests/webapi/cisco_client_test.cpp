@@ -169,6 +169,16 @@ TEST(CCiscoClientTest, LoginNeedsStatusOneAndASessionHeader) {
         // The header is taken whatever the status; a failed login keeps it.
         EXPECT_EQ(client.GetSessionId(), c.session);
     }
+    // A failed login keeps its sender: later requests go out with the session it left.
+    FakeCamera camera;
+    camera.Set("/System.xml", Reply::Http(200, kOk));
+    CCiscoClient client;
+    EXPECT_FALSE(client.Connect(camera.Device()));
+    DEVICE_BASIC_INFO info;
+    client.GetDeviceBasicInfo(info);
+    std::vector<ReceivedRequest> requests = camera.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/DeviceBasicInfo.xml?version=1.0&action=get&sessionID=");
 }
 
 TEST(CCiscoClientTest, ReadsFailOnErrorStatusOrEmptyBodyWhileSetStreamingCountsAnyAnswer) {
