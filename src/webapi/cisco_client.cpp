@@ -1,0 +1,362 @@
+#include "webapi/cisco_client.h"
+
+#include <new>
+
+#include "webapi/text_encoding.h"
+
+namespace kestrel {
+namespace {
+
+constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
+constexpr const char* kApiVersion = "1.0";
+constexpr const char* kSessionHeader = "sessionID";
+
+API_COMMAND Command(const char* method, const char* document, const char* action, const char* contentType) {
+    API_COMMAND command;
+    command.method = method;
+    command.document = document;
+    command.action = action;
+    command.version = kApiVersion;
+    command.contentType = contentType;
+    return command;
+}
+
+API_COMMAND LoginCommand() { return Command("POST", "System.xml", "login", kFormContentType); }
+API_COMMAND LogoutCommand() { return Command("GET", "System.xml", "logout", kFormContentType); }
+API_COMMAND DeviceBasicInfoCommand() { return Command("GET", "DeviceBasicInfo.xml", "get", kFormContentType); }
+API_COMMAND GetStreamingCommand() { return Command("GET", "StreamingSetting.xml", "get", kFormContentType); }
+API_COMMAND SetStreamingCommand() {
+    return Command("POST", "StreamingSetting.xml", "set", "application/xml; charset=UTF-8");
+}
+API_COMMAND IOPortSettingCommand() { return Command("GET", "IOPortSetting.xml", "get", kFormContentType); }
+API_COMMAND IOPortStatusCommand() { return Command("GET", "IOPortStatus.xml", "get", kFormContentType); }
+API_COMMAND TriggerCommand() { return Command("POST", "IOPortData.xml", "triggerOutputPort", "application/xml"); }
+
+void SetBody(Web::HTTP_REQUEST& request, const std::string& text) {
+    request.body.assign(text.begin(), text.end());
+    request.totalLength = static_cast<std::uint32_t>(request.body.size());
+}
+
+// An optional sign and at least one decimal digit, nothing else: " 1" and "1 " do not count.
+bool IsOne(const std::string& text) {
+    std::size_t digits = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+    if (digits == text.size() || text.find_first_not_of("0123456789", digits) != std::string::npos) return false;
+    if (text[0] == '-') return false;  // no negative number equals 1
+    std::size_t first = text.find_first_not_of('0', digits);
+    return first != std::string::npos && text.compare(first, std::string::npos, "1") == 0;
+}
+
+}  // namespace
+
+CCiscoClient::CCiscoClient() = default;
+
+CCiscoClient::~CCiscoClient() { Disconnect(); }
+
+Web::HTTP_REQUEST CCiscoClient::BuildLoginRequest(const API_COMMAND& command) {
+    Web::HTTP_REQUEST request(command.method, command.document);
+    request.headers.push_back("Content-Type: " + command.contentType);
+    SetBody(request, "version=" + PercentEncode(command.version) + "&action=" + PercentEncode(command.action) +
+                         "&userName=" + PercentEncode(command.userName) +
+                         "&password=" + PercentEncode(command.password));
+    return request;
+}
+
+Web::HTTP_REQUEST CCiscoClient::BuildQueryRequest(const API_COMMAND& command) {
+    Web::HTTP_REQUEST request(command.method, command.document + "?version=" + command.version + "&action=" +
+                                                  command.action + "&sessionID=" + PercentEncode(command.sessionID));
+    request.headers.push_back("Content-Type: " + command.contentType);
+    return request;
+}
+
+Web::HTTP_REQUEST CCiscoClient::BuildStreamingSettingRequest(const API_COMMAND& command, const std::string& document) {
+    Web::HTTP_REQUEST request(command.method, command.document + "?version=" + command.version +
+                                                  "&sessionID=" + PercentEncode(command.sessionID));
+    request.headers = {
+        "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+        "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*",
+        "Content-Type: " + command.contentType,
+        "Accept-Language: en-us",
+        "Accept-Encoding: gzip, deflate",
+        "sessionID: " + command.sessionID,
+        "version: " + command.version,
+        "QueryString: action=set",
+    };
+    SetBody(request, document);
+    return request;
+}
+
+Web::HTTP_REQUEST CCiscoClient::BuildTriggerRequest(const API_COMMAND& command, const std::string& document) {
+    Web::HTTP_REQUEST request(command.method, command.document + "?version=" + command.version +
+                                                  "&sessionID=" + PercentEncode(command.sessionID));
+    request.headers = {
+        "Content-Type: " + command.contentType,
+        "Accept-Language: en-us",
+        "Accept-Encoding: gzip, deflate",
+        "sessionID: " + command.sessionID,
+        "version: " + command.version,
+        "QueryString: action=" + command.action,
+    };
+    SetBody(request, document);
+    return request;
+}
+
+TSmartPtr<Web::CHttpSender> CCiscoClient::GetSender() {
+    std::lock_guard<std::mutex> guard(m_senderLock);
+    return m_sender;
+}
+
+bool CCiscoClient::Transact(const Web::HTTP_REQUEST& request, std::string& response, const std::string& headerName,
+                            std::string* headerValue) {
+    response.clear();
+    TSmartPtr<Web::CHttpSender> sender = GetSender();
+    if (!sender || !sender->SendRequest(request)) return false;
+    // Taken before, and whatever, the status: a login answer names its session in this header.
+    if (!headerName.empty() && headerValue != nullptr) *headerValue = sender->QueryHeader(headerName);
+    std::vector<std::uint8_t> body;
+    if (sender->ReadAll(body) > 0 && sender->StatusCode() == 200) response.assign(body.begin(), body.end());
+    return !response.empty();
+}
+
+bool CCiscoClient::SendOnly(const Web::HTTP_REQUEST& request) {
+    TSmartPtr<Web::CHttpSender> sender = GetSender();
+    return sender && sender->SendRequest(request);
+}
+
+bool CCiscoClient::LoadDocument(const std::string& text) {
+    FreeDocument();
+    if (text.empty()) return false;
+    m_document.reset(new (std::nothrow) CXmlParser);
+    if (m_document && !m_document->LoadXml(text)) m_document.reset();
+    return m_document != nullptr;
+}
+
+void CCiscoClient::FreeDocument() {
+    if (!m_document) return;
+    m_document->Close();
+    m_document.reset();
+}
+
+bool CCiscoClient::CheckResponseStatus(const std::string& text) {
+    bool ok = LoadDocument(text) && IsOne(m_document->GetNodeText("ResponseStatus/statusCode"));
+    FreeDocument();
+    return ok;
+}
+
+bool CCiscoClient::Connect(const DEVICE_INFO& record) {
+    Disconnect();
+    WebApiLockGuard guard(m_lock);
+    Web::CHttpSender* sender = new (std::nothrow) Web::CHttpSender(record);
+    if (sender == nullptr) return false;
+    {
+        std::lock_guard<std::mutex> senderGuard(m_senderLock);
+        m_sender.Release();
+        if (!m_sender.Attach(sender)) {
+            delete sender;
+            return false;
+        }
+    }
+    // Checked after the new sender is visible, so an Abort from another thread reaches it either way.
+    if (m_aborted.load()) sender->Abort();
+    m_record = record;
+    return Login();
+}
+
+bool CCiscoClient::Login() {
+    API_COMMAND command = LoginCommand();
+    command.userName = m_record.user;
+    command.password = m_record.password;
+    std::string response;
+    if (!Transact(BuildLoginRequest(command), response, kSessionHeader, &m_sessionId)) return false;
+    return CheckResponseStatus(response) && !m_sessionId.empty();
+}
+
+void CCiscoClient::Disconnect() {
+    WebApiLockGuard guard(m_lock);
+    API_COMMAND command = LogoutCommand();
+    command.sessionID = m_sessionId;
+    std::string response;
+    if (Transact(BuildQueryRequest(command), response, std::string(), nullptr)) CheckResponseStatus(response);
+    FreeDocument();
+    std::lock_guard<std::mutex> senderGuard(m_senderLock);
+    m_sender.Release();
+}
+
+std::string CCiscoClient::GetSessionId() {
+    WebApiLockGuard guard(m_lock);
+    return m_sessionId;
+}
+
+bool CCiscoClient::Query(const API_COMMAND& prototype, std::string& response) {
+    API_COMMAND command = prototype;
+    command.sessionID = m_sessionId;
+    return Transact(BuildQueryRequest(command), response, std::string(), nullptr);
+}
+
+bool CCiscoClient::GetDeviceBasicInfo(DEVICE_BASIC_INFO& info) {
+    std::string response;
+    return Query(DeviceBasicInfoCommand(), response) && ReadDeviceBasicInfo(response, info);
+}
+
+bool CCiscoClient::GetStreamingSetting(STREAMING_SETTING& setting) {
+    std::string response;
+    return Query(GetStreamingCommand(), response) && ReadStreamingSetting(response, setting);
+}
+
+bool CCiscoClient::GetIOPortSetting(IO_PORT_SETTING& setting) {
+    std::string response;
+    return Query(IOPortSettingCommand(), response) && ReadIOPortSetting(response, setting);
+}
+
+bool CCiscoClient::GetIOPortStatus(IO_PORT_STATUS& status) {
+    std::string response;
+    return Query(IOPortStatusCommand(), response) && ReadIOPortStatus(response, status);
+}
+
+bool CCiscoClient::SetStreamingSetting(const STREAMING_SETTING& setting) {
+    std::string document = BuildStreamingSettingDocument(setting);
+    if (document.empty()) return false;
+    API_COMMAND command = SetStreamingCommand();
+    command.sessionID = m_sessionId;
+    // Any answer is success: the channel then streams with whatever the camera kept.
+    return SendOnly(BuildStreamingSettingRequest(command, document));
+}
+
+bool CCiscoClient::TriggerOutputPort(std::uint32_t portIndex, std::uint32_t state) {
+    std::string document = BuildIOPortDataDocument(portIndex, state);
+    if (document.empty()) return false;
+    API_COMMAND command = TriggerCommand();
+    command.sessionID = m_sessionId;
+    std::string response;
+    return Transact(BuildTriggerRequest(command, document), response, std::string(), nullptr) &&
+           CheckResponseStatus(response);
+}
+
+void CCiscoClient::Abort() {
+    m_aborted.store(true);
+    TSmartPtr<Web::CHttpSender> sender = GetSender();
+    if (sender) sender->Abort();
+}
+
+void CCiscoClient::ResetAbort() {
+    m_aborted.store(false);
+    TSmartPtr<Web::CHttpSender> sender = GetSender();
+    if (sender) sender->ResetAbort();
+}
+
+bool CCiscoClient::ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INFO& info) {
+    if (!LoadDocument(text)) {
+        FreeDocument();
+        return false;
+    }
+    const std::string base = "DeviceInfo/DeviceBasicInfo/";
+    info.deviceName = m_document->GetNodeText(base + "deviceName");
+    info.model = m_document->GetNodeText(base + "model");
+    info.udi = m_document->GetNodeText(base + "udi");
+    info.macAddress = m_document->GetNodeText(base + "macAddress");
+    info.firmwareVersion = m_document->GetNodeText(base + "firmwareVersion");
+    FreeDocument();
+    return true;
+}
+
+bool CCiscoClient::ReadStreamingSetting(const std::string& text, STREAMING_SETTING& setting) {
+    if (!LoadDocument(text)) {
+        FreeDocument();
+        return false;
+    }
+    bool ok = true;
+    try {
+        CXmlParser& doc = *m_document;
+        setting.version = doc.GetNodeText("DeviceInfo/version");
+        const std::string list = "DeviceInfo/StreamingSetting/StreamingChannelList/StreamingChannelEntry";
+        const int count = doc.CountNodes(list);
+        for (int i = 0; i < count; ++i) {
+            const std::string prefix = list + "[" + std::to_string(i) + "]/";
+            auto read = [&](const char* relative) { return doc.GetNodeText(prefix + relative); };
+            STREAMING_CHANNEL channel;
+            channel.channelID = read("channelID");
+            channel.channelName = read("channelName");
+            channel.enabled = read("enabled");
+            channel.streamingTransportType = read("streamingTransportType");
+            channel.transport.rtspPortNo = read("TransportSetting/rtspPortNo");
+            channel.transport.maxPacketSize = read("TransportSetting/maxPacketSize");
+            channel.transport.securityEnabled = read("TransportSetting/SecuritySetting/enabled");
+            VIDEO_SETTING& video = channel.video;
+            video.enabled = read("VideoSetting/enabled");
+            video.videoStandardType = read("VideoSetting/videoStandardType");
+            video.videoCodecType = read("VideoSetting/videoCodecType");
+            video.videoScanType = read("VideoSetting/videoScanType");
+            video.videoResolutionWidth = read("VideoSetting/videoResolutionWidth");
+            video.videoResolutionHeight = read("VideoSetting/videoResolutionHeight");
+            video.videoQualityControlType = read("VideoSetting/videoQualityControlType");
+            video.constantBitRate = read("VideoSetting/constantBitRate");
+            video.fixedQuality = read("VideoSetting/fixedQuality");
+            video.maxFrameRate = read("VideoSetting/maxFrameRate");
+            video.keyFrameInterval = read("VideoSetting/keyFrameInterval");
+            video.vbrLowerCap = read("VideoSetting/vbrLowerCap");
+            video.vbrUpperCap = read("VideoSetting/vbrUpperCap");
+            setting.channels.push_back(std::move(channel));
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    FreeDocument();
+    return ok && !setting.channels.empty();
+}
+
+bool CCiscoClient::ReadIOPortSetting(const std::string& text, IO_PORT_SETTING& setting) {
+    if (!LoadDocument(text)) {
+        FreeDocument();
+        return false;
+    }
+    bool ok = true;
+    try {
+        CXmlParser& doc = *m_document;
+        const std::string inputList = "DeviceInfo/IOPortSetting/InputPortList/InputPortEntry";
+        const std::string outputList = "DeviceInfo/IOPortSetting/OutputPortList/OutputPortEntry";
+        const int inputs = doc.CountNodes(inputList);
+        const int outputs = doc.CountNodes(outputList);
+        for (int i = 0; i < inputs; ++i) {
+            const std::string prefix = inputList + "[" + std::to_string(i) + "]/";
+            INPUT_PORT_ENTRY entry;
+            entry.ioPortID = doc.GetNodeText(prefix + "ioPortID");
+            entry.triggeringType = doc.GetNodeText(prefix + "triggeringType");
+            setting.inputs.push_back(std::move(entry));
+        }
+        for (int i = 0; i < outputs; ++i) {
+            const std::string prefix = outputList + "[" + std::to_string(i) + "]/";
+            OUTPUT_PORT_ENTRY entry;
+            entry.ioPortID = doc.GetNodeText(prefix + "ioPortID");
+            entry.defaultStateType = doc.GetNodeText(prefix + "PowerOnState/defaultStateType");
+            entry.outputStateType = doc.GetNodeText(prefix + "PowerOnState/outputStateType");
+            entry.pulseDuration = doc.GetNodeText(prefix + "PowerOnState/pulseDuration");
+            entry.actionMappingType = doc.GetNodeText(prefix + "ManualControl/actionMappingType");
+            setting.outputs.push_back(std::move(entry));
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    FreeDocument();
+    return ok;
+}
+
+bool CCiscoClient::ReadIOPortStatus(const std::string& text, IO_PORT_STATUS& status) {
+    if (!LoadDocument(text)) {
+        FreeDocument();
+        return false;
+    }
+    bool ok = true;
+    try {
+        for (const std::string& state :
+             m_document->GetNodeTextList("DeviceInfo/IOPortStatus/InputPortList/InputPortEntry/ioStateType"))
+            status.inputStates.push_back(IoStateCode(state));
+        for (const std::string& state :
+             m_document->GetNodeTextList("DeviceInfo/IOPortStatus/OutputPortList/OutputPortEntry/ioStateType"))
+            status.outputStates.push_back(IoStateCode(state));
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    FreeDocument();
+    return ok;
+}
+
+}  // namespace kestrel

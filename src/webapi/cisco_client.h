@@ -1,0 +1,104 @@
+// CCiscoClient: the camera's XML-over-HTTP configuration interface. It logs in with the camera
+// account, keeps the session identifier that the camera hands out, and offers one operation per
+// document: device information, streaming settings (read and write), I/O port settings and status,
+// and output triggering.
+//
+// Threading: an owner uses its client from one thread at a time. Connect, Disconnect and the
+// sender hand-out hold the client's lock, so a reconnect never destroys a sender that a request on
+// another thread still uses. Abort() may be called from any thread. No operation throws; failures
+// are false results, and operations before Connect fail without network traffic.
+#ifndef QUILLON_WEBAPI_CISCO_CLIENT_H
+#define QUILLON_WEBAPI_CISCO_CLIENT_H
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "runtime/driver_interface.h"
+#include "webapi/http_sender.h"
+#include "webapi/smart_ptr.h"
+#include "webapi/webapi_documents.h"
+#include "webapi/webapi_lock.h"
+#include "webapi/xml_parser.h"
+
+namespace kestrel {
+
+// One request of the interface, built on the stack. `sessionID` is unused for the login, which
+// carries `userName` and `password` instead.
+struct API_COMMAND {
+    std::string method;
+    std::string document;
+    std::string action;
+    std::string version;
+    std::string contentType;
+    std::string sessionID;
+    std::string userName;
+    std::string password;
+};
+
+class CCiscoClient {
+public:
+    CCiscoClient();
+    virtual ~CCiscoClient();
+    CCiscoClient(const CCiscoClient&) = delete;
+    CCiscoClient& operator=(const CCiscoClient&) = delete;
+
+    // Logs out of any earlier session, takes a new sender for `record` and logs in. True when the
+    // camera accepted the login and named a session. A failed login keeps the new sender.
+    bool Connect(const DEVICE_INFO& record);
+    void Disconnect();
+    // The last session identifier; kept after Disconnect until the next login.
+    std::string GetSessionId();
+
+    bool GetDeviceBasicInfo(DEVICE_BASIC_INFO& info);
+    bool GetStreamingSetting(STREAMING_SETTING& setting);
+    bool GetIOPortSetting(IO_PORT_SETTING& setting);
+    bool GetIOPortStatus(IO_PORT_STATUS& status);
+    // True whenever the camera answered at all: its status code is not looked at.
+    bool SetStreamingSetting(const STREAMING_SETTING& setting);
+    // True when the camera answered with status code 1. State 0 sends nothing and fails.
+    bool TriggerOutputPort(std::uint32_t portIndex, std::uint32_t state);
+
+    // Makes the request in progress and every later one fail at once, until ResetAbort(); for an
+    // owner whose stop must not wait for a camera that hangs mid-request.
+    void Abort();
+    void ResetAbort();
+
+    // The readers of the response documents. Records must arrive freshly made: lists are appended to.
+    bool ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INFO& info);
+    bool ReadStreamingSetting(const std::string& text, STREAMING_SETTING& setting);
+    bool ReadIOPortSetting(const std::string& text, IO_PORT_SETTING& setting);
+    bool ReadIOPortStatus(const std::string& text, IO_PORT_STATUS& status);
+    // True when "ResponseStatus/statusCode" is the integer 1 (one optional sign, digits only).
+    bool CheckResponseStatus(const std::string& text);
+
+    // The request each operation sends, exposed for tests of the wire forms.
+    static Web::HTTP_REQUEST BuildLoginRequest(const API_COMMAND& command);
+    static Web::HTTP_REQUEST BuildQueryRequest(const API_COMMAND& command);
+    static Web::HTTP_REQUEST BuildStreamingSettingRequest(const API_COMMAND& command, const std::string& document);
+    static Web::HTTP_REQUEST BuildTriggerRequest(const API_COMMAND& command, const std::string& document);
+
+private:
+    TSmartPtr<Web::CHttpSender> GetSender();
+    bool Transact(const Web::HTTP_REQUEST& request, std::string& response, const std::string& headerName,
+                  std::string* headerValue);
+    bool SendOnly(const Web::HTTP_REQUEST& request);
+    bool LoadDocument(const std::string& text);
+    void FreeDocument();
+    bool Login();
+    bool Query(const API_COMMAND& command, std::string& response);
+
+    WebApiLock m_lock;                           // the connect and disconnect sequences
+    std::mutex m_senderLock;                     // m_sender only; never held across a request
+    TSmartPtr<Web::CHttpSender> m_sender;
+    std::unique_ptr<CXmlParser> m_document;      // current response; owner's thread only
+    DEVICE_INFO m_record;
+    std::string m_sessionId;
+    std::atomic<bool> m_aborted{false};
+};
+
+}  // namespace kestrel
+
+#endif

@@ -1,0 +1,199 @@
+// The HTTP transport of this platform (libcurl or WinHTTP) against a test server on 127.0.0.1.
+#include "platform/http_transport.h"
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/runtime_environment.h"
+#include "support/test_http_server.h"
+
+namespace kestrel::platform {
+namespace {
+
+using testing::Reply;
+using testing::ReceivedRequest;
+using testing::TestHttpServer;
+using Clock = std::chrono::steady_clock;
+
+HttpTransportSettings Settings(std::uint16_t port, std::uint32_t timeoutMs = 2000) {
+    HttpTransportSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = port;
+    settings.timeoutMs = timeoutMs;
+    settings.userAgent = "Kestrel::HttpClient";
+    return settings;
+}
+
+HttpTransportRequest Get(const std::string& object) {
+    HttpTransportRequest request;
+    request.method = "GET";
+    request.object = object;
+    return request;
+}
+
+std::string ReadToEnd(HttpTransport& transport, std::size_t capacity, std::size_t& largestRead) {
+    std::string body;
+    std::vector<std::uint8_t> buffer(capacity);
+    largestRead = 0;
+    for (;;) {
+        std::size_t got = 0;
+        HttpReadStatus status = transport.Read(buffer.data(), buffer.size(), got);
+        body.append(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+        largestRead = std::max(largestRead, got);
+        if (status != HttpReadStatus::kData) return status == HttpReadStatus::kEnd ? body : body + "<failed>";
+    }
+}
+
+TEST(HttpTransportTest, SendsOnlyTheCallersHeadersInOrderOnOneKeptConnection) {
+    TestHttpServer server([](const ReceivedRequest&) { return Reply::Http(200, "ok"); });
+    HttpTransport transport(Settings(server.Port()));
+    HttpTransportRequest post;
+    post.method = "POST";
+    post.object = "System.xml";  // no leading slash: both back ends add it
+    post.headers = {"Content-Type: text/plain", "X-First: 1", "X-Second: 2"};
+    post.body = {'a', '=', 'b'};
+    ASSERT_TRUE(transport.Send(post));
+    std::size_t largest = 0;
+    EXPECT_EQ(ReadToEnd(transport, 64, largest), "ok");
+    ASSERT_TRUE(transport.Send(Get("/DeviceBasicInfo.xml?version=1.0&action=get")));
+    EXPECT_EQ(ReadToEnd(transport, 64, largest), "ok");
+
+    std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].target, "/System.xml");
+    EXPECT_EQ(requests[0].version, "HTTP/1.1");
+    EXPECT_EQ(requests[0].body, "a=b");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "Kestrel::HttpClient");
+    EXPECT_EQ(requests[0].Header("Content-Type"), "text/plain");
+    EXPECT_EQ(requests[0].Header("Expect"), "");
+    EXPECT_EQ(requests[0].Header("Accept"), "");
+    std::vector<std::string> ours;
+    for (const std::string& name : requests[0].HeaderNames())
+        if (name.rfind("X-", 0) == 0) ours.push_back(name);
+    EXPECT_EQ(ours, (std::vector<std::string>{"X-First", "X-Second"}));
+    EXPECT_EQ(requests[1].target, "/DeviceBasicInfo.xml?version=1.0&action=get");
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(HttpTransportTest, ResponseFieldsAndHeaders) {
+    const std::string longValue(kHttpMaxHeaderValue + 1, 'x');
+    TestHttpServer server([&](const ReceivedRequest&) {
+        return Reply::Http(404, "", {"sessionID: abc123", "X-Long: " + longValue});
+    });
+    HttpTransport transport(Settings(server.Port()));
+    EXPECT_EQ(transport.QueryHeader("sessionID"), "");  // nothing sent yet
+    ASSERT_TRUE(transport.Send(Get("/missing")));
+    std::uint32_t status = 0, length = 99;
+    EXPECT_TRUE(transport.StatusCode(status));
+    EXPECT_EQ(status, 404u);
+    EXPECT_TRUE(transport.ContentLength(length));
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(transport.QueryHeader("SESSIONID"), "abc123");
+    EXPECT_EQ(transport.QueryHeader("X-Absent"), "");
+    EXPECT_EQ(transport.QueryHeader("X-Long"), "");
+    transport.CloseRequest();
+    EXPECT_EQ(transport.QueryHeader("sessionID"), "");
+    EXPECT_FALSE(transport.StatusCode(status));
+}
+
+TEST(HttpTransportTest, IncompleteRequestsFailWithoutTraffic) {
+    TestHttpServer server([](const ReceivedRequest&) { return Reply::Http(200, "ok"); });
+    HttpTransport transport(Settings(server.Port()));
+    EXPECT_FALSE(transport.Send(Get("")));
+    HttpTransportRequest noMethod = Get("/x");
+    noMethod.method.clear();
+    EXPECT_FALSE(transport.Send(noMethod));
+    EXPECT_FALSE(transport.HasOpenRequest());
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HttpTransportTest, ReadsALargeBodyInPiecesNoLargerThanAsked) {
+    std::string body;
+    for (int i = 0; i < 300000; ++i) body += static_cast<char>('a' + i % 26);
+    TestHttpServer server([&](const ReceivedRequest&) { return Reply::Http(200, body); });
+    HttpTransport transport(Settings(server.Port()));
+    ASSERT_TRUE(transport.Send(Get("/big")));
+    std::size_t largest = 0;
+    EXPECT_EQ(ReadToEnd(transport, 8192, largest), body);
+    EXPECT_LE(largest, 8192u);
+}
+
+TEST(HttpTransportTest, ReadTimeOutMidBodyKeepsWhatArrived) {
+    TestHttpServer server([](const ReceivedRequest&) {
+        Reply reply = Reply::Silence();
+        reply.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(40, 'z');
+        return reply;
+    });
+    HttpTransport transport(Settings(server.Port(), 300));
+    ASSERT_TRUE(transport.Send(Get("/stall")));
+    std::vector<std::uint8_t> buffer(8192);
+    std::size_t got = 0, total = 0;
+    HttpReadStatus status = HttpReadStatus::kData;
+    auto start = Clock::now();
+    while (status == HttpReadStatus::kData) {
+        status = transport.Read(buffer.data(), buffer.size(), got);
+        total += got;
+    }
+    EXPECT_EQ(status, HttpReadStatus::kTimedOut);
+    EXPECT_EQ(total, 40u);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST(HttpTransportTest, ARequestThatIsNeverAnsweredFailsAfterTheTimeOut) {
+    TestHttpServer server([](const ReceivedRequest&) { return Reply::Silence(); });
+    HttpTransport transport(Settings(server.Port(), 300));
+    auto start = Clock::now();
+    EXPECT_FALSE(transport.Send(Get("/hang")));
+    EXPECT_FALSE(transport.HasOpenRequest());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST(HttpTransportTest, AbortEndsARequestThatIsNeverAnsweredUntilReset) {
+    if (IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
+    TestHttpServer server([](const ReceivedRequest& request) {
+        return request.target == "/hang" ? Reply::Silence() : Reply::Http(200, "ok");
+    });
+    HttpTransport transport(Settings(server.Port(), 20000));
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        transport.Abort();
+    });
+    auto start = Clock::now();
+    EXPECT_FALSE(transport.Send(Get("/hang")));
+    stopper.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(transport.Send(Get("/ok")));  // still aborted
+    transport.ResetAbort();
+    EXPECT_TRUE(transport.Send(Get("/ok")));
+}
+
+TEST(HttpTransportTest, FirstOfferedSchemeFollowsTheOrderOfTheChallenges) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> challenges;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {"digest first", {"WWW-Authenticate: Digest realm=\"cam\", nonce=\"1\", qop=\"auth\"", "WWW-Authenticate: Basic realm=\"cam\""}, kHttpAuthDigest},
+        {"basic first", {"WWW-Authenticate: Basic realm=\"cam\"", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"1\""}, kHttpAuthBasic},
+        {"basic only", {"WWW-Authenticate: Basic realm=\"cam\""}, kHttpAuthBasic},
+        {"no challenge", {}, kHttpAuthNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpServer server([&](const ReceivedRequest&) { return Reply::Http(401, "", c.challenges); });
+        HttpTransport transport(Settings(server.Port()));
+        ASSERT_TRUE(transport.Send(Get("/private")));
+        std::uint32_t status = 0;
+        EXPECT_TRUE(transport.StatusCode(status));
+        EXPECT_EQ(status, 401u);
+        EXPECT_EQ(transport.FirstOfferedScheme(), c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::platform

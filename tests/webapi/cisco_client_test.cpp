@@ -1,0 +1,250 @@
+// CCiscoClient against a fake camera on 127.0.0.1: the requests as the camera sees them, and the
+// client's answers to what the camera sends back.
+#include "webapi/cisco_client.h"
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/runtime_environment.h"
+#include "support/test_http_server.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Reply;
+using testing::ReceivedRequest;
+using testing::TestHttpServer;
+
+const std::string kOk = "<ResponseStatus><statusCode>1</statusCode></ResponseStatus>";
+
+// Answers per document (the target up to '?'); the login names session "S1" unless told otherwise.
+class FakeCamera {
+public:
+    FakeCamera() : m_server([this](const ReceivedRequest& request) { return Answer(request); }) {}
+
+    void Set(const std::string& document, Reply reply) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_replies[document] = std::move(reply);
+    }
+    DEVICE_INFO Device(std::uint32_t timeoutMs = 2000) const {
+        DEVICE_INFO device;
+        device.host = "127.0.0.1";
+        device.port = m_server.Port();
+        device.operationTimeout = timeoutMs;
+        device.user = "admin";
+        device.password = "secret";
+        return device;
+    }
+    std::vector<ReceivedRequest> Requests() { return m_server.Requests(); }
+
+private:
+    Reply Answer(const ReceivedRequest& request) {
+        std::string document = request.target.substr(0, request.target.find('?'));
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto found = m_replies.find(document);
+        if (found != m_replies.end()) return found->second;
+        if (document == "/System.xml") return Reply::Http(200, kOk, {"sessionID: S1"});
+        return Reply::Http(404, "");
+    }
+
+    std::mutex m_lock;
+    std::map<std::string, Reply> m_replies;
+    TestHttpServer m_server;
+};
+
+// The listed header lines, in the order the request carried them.
+std::vector<std::string> HeaderLines(const ReceivedRequest& request, const std::vector<std::string>& names) {
+    std::vector<std::string> lines;
+    for (const auto& header : request.headers)
+        for (const std::string& name : names)
+            if (header.first == name) lines.push_back(header.first + ": " + header.second);
+    return lines;
+}
+
+TEST(CCiscoClientTest, TheEightRequestsOnTheWire) {
+    FakeCamera camera;
+    camera.Set("/IOPortData.xml", Reply::Http(200, kOk));
+    CCiscoClient client;
+    ASSERT_TRUE(client.Connect(camera.Device()));
+    EXPECT_EQ(client.GetSessionId(), "S1");
+    DEVICE_BASIC_INFO info;
+    STREAMING_SETTING setting;
+    IO_PORT_SETTING ports;
+    IO_PORT_STATUS status;
+    client.GetDeviceBasicInfo(info);
+    client.GetStreamingSetting(setting);
+    client.GetIOPortSetting(ports);
+    client.GetIOPortStatus(status);
+    STREAMING_SETTING written;
+    written.version = "1.0";
+    EXPECT_TRUE(client.SetStreamingSetting(written));
+    EXPECT_TRUE(client.TriggerOutputPort(0, 1));
+    client.Disconnect();
+
+    const std::vector<std::string> names = {"Accept", "Content-Type", "Accept-Language", "Accept-Encoding",
+                                            "sessionID", "version", "QueryString"};
+    const std::string form = "Content-Type: application/x-www-form-urlencoded";
+    struct Expected {
+        const char* method;
+        const char* target;
+        std::vector<std::string> headers;
+        std::string body;
+    };
+    const Expected expected[] = {
+        {"POST", "/System.xml", {form}, "version=1.0&action=login&userName=admin&password=secret"},
+        {"GET", "/DeviceBasicInfo.xml?version=1.0&action=get&sessionID=S1", {form}, ""},
+        {"GET", "/StreamingSetting.xml?version=1.0&action=get&sessionID=S1", {form}, ""},
+        {"GET", "/IOPortSetting.xml?version=1.0&action=get&sessionID=S1", {form}, ""},
+        {"GET", "/IOPortStatus.xml?version=1.0&action=get&sessionID=S1", {form}, ""},
+        {"POST",
+         "/StreamingSetting.xml?version=1.0&sessionID=S1",
+         {"Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+          "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*",
+          "Content-Type: application/xml; charset=UTF-8", "Accept-Language: en-us", "Accept-Encoding: gzip, deflate",
+          "sessionID: S1", "version: 1.0", "QueryString: action=set"},
+         BuildStreamingSettingDocument(written)},
+        {"POST",
+         "/IOPortData.xml?version=1.0&sessionID=S1",
+         {"Content-Type: application/xml", "Accept-Language: en-us", "Accept-Encoding: gzip, deflate",
+          "sessionID: S1", "version: 1.0", "QueryString: action=triggerOutputPort"},
+         BuildIOPortDataDocument(0, 1)},
+        {"GET", "/System.xml?version=1.0&action=logout&sessionID=S1", {form}, ""},
+    };
+    std::vector<ReceivedRequest> requests = camera.Requests();
+    ASSERT_EQ(requests.size(), std::size(expected));
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        SCOPED_TRACE(expected[i].target);
+        EXPECT_EQ(requests[i].method, expected[i].method);
+        EXPECT_EQ(requests[i].target, expected[i].target);
+        EXPECT_EQ(HeaderLines(requests[i], names), expected[i].headers);
+        EXPECT_EQ(requests[i].body, expected[i].body);
+        EXPECT_EQ(requests[i].Header("Content-Length"), expected[i].body.empty() && expected[i].method[0] == 'G'
+                                                             ? ""
+                                                             : std::to_string(expected[i].body.size()));
+    }
+}
+
+TEST(CCiscoClientTest, ValuesThatNeedEscapingKeepTheirMeaning) {
+    FakeCamera camera;
+    camera.Set("/System.xml", Reply::Http(200, kOk, {"sessionID: a&b=c d"}));
+    DEVICE_INFO device = camera.Device();
+    device.user = "ad min";
+    device.password = "p&ss=w+r%d";
+    CCiscoClient client;
+    ASSERT_TRUE(client.Connect(device));
+    EXPECT_EQ(client.GetSessionId(), "a&b=c d");
+    DEVICE_BASIC_INFO info;
+    client.GetDeviceBasicInfo(info);
+    std::vector<ReceivedRequest> requests = camera.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].body, "version=1.0&action=login&userName=ad%20min&password=p%26ss%3Dw%2Br%25d");
+    EXPECT_EQ(requests[1].target, "/DeviceBasicInfo.xml?version=1.0&action=get&sessionID=a%26b%3Dc%20d");
+}
+
+TEST(CCiscoClientTest, LoginNeedsStatusOneAndASessionHeader) {
+    struct Case {
+        const char* name;
+        Reply reply;
+        bool connected;
+        const char* session;
+    };
+    const Case cases[] = {
+        {"accepted", Reply::Http(200, kOk, {"sessionID: S9"}), true, "S9"},
+        {"no session header", Reply::Http(200, kOk), false, ""},
+        {"refused by status code", Reply::Http(200, "<ResponseStatus><statusCode>0</statusCode></ResponseStatus>",
+                                                {"sessionID: S9"}),
+         false, "S9"},
+        {"401 without a challenge: no answer", Reply::Http(401, kOk, {"sessionID: S9"}), false, ""},
+        {"empty body", Reply::Http(200, "", {"sessionID: S9"}), false, "S9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeCamera camera;
+        camera.Set("/System.xml", c.reply);
+        CCiscoClient client;
+        EXPECT_EQ(client.Connect(camera.Device()), c.connected);
+        // The header is taken whatever the status; a failed login keeps it.
+        EXPECT_EQ(client.GetSessionId(), c.session);
+    }
+    // A failed login keeps its sender: later requests go out with the session it left.
+    FakeCamera camera;
+    camera.Set("/System.xml", Reply::Http(200, kOk));
+    CCiscoClient client;
+    EXPECT_FALSE(client.Connect(camera.Device()));
+    DEVICE_BASIC_INFO info;
+    client.GetDeviceBasicInfo(info);
+    std::vector<ReceivedRequest> requests = camera.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/DeviceBasicInfo.xml?version=1.0&action=get&sessionID=");
+}
+
+TEST(CCiscoClientTest, ReadsFailOnErrorStatusOrEmptyBodyWhileSetStreamingCountsAnyAnswer) {
+    FakeCamera camera;
+    camera.Set("/DeviceBasicInfo.xml", Reply::Http(404, "<DeviceInfo/>"));
+    camera.Set("/IOPortStatus.xml", Reply::Http(200, ""));
+    camera.Set("/IOPortSetting.xml", Reply::Http(500, "<DeviceInfo/>"));
+    camera.Set("/StreamingSetting.xml", Reply::Http(500, ""));
+    camera.Set("/IOPortData.xml", Reply::Http(200, "<ResponseStatus><statusCode>2</statusCode></ResponseStatus>"));
+    CCiscoClient client;
+    ASSERT_TRUE(client.Connect(camera.Device()));
+    DEVICE_BASIC_INFO info;
+    IO_PORT_STATUS status;
+    IO_PORT_SETTING ports;
+    STREAMING_SETTING setting;
+    EXPECT_FALSE(client.GetDeviceBasicInfo(info));
+    EXPECT_FALSE(client.GetIOPortStatus(status));
+    EXPECT_FALSE(client.GetIOPortSetting(ports));
+    EXPECT_FALSE(client.GetStreamingSetting(setting));
+    EXPECT_TRUE(client.SetStreamingSetting(setting));
+    EXPECT_FALSE(client.TriggerOutputPort(0, 1));
+    std::size_t before = camera.Requests().size();
+    EXPECT_FALSE(client.TriggerOutputPort(3, 0));  // nothing to send
+    EXPECT_EQ(camera.Requests().size(), before);
+}
+
+TEST(CCiscoClientTest, NothingIsSentBeforeConnectAndTheSessionOutlivesDisconnect) {
+    FakeCamera camera;
+    CCiscoClient client;
+    DEVICE_BASIC_INFO info;
+    STREAMING_SETTING setting;
+    IO_PORT_STATUS status;
+    EXPECT_FALSE(client.GetDeviceBasicInfo(info));
+    EXPECT_FALSE(client.SetStreamingSetting(setting));
+    EXPECT_FALSE(client.GetIOPortStatus(status));
+    EXPECT_FALSE(client.TriggerOutputPort(0, 1));
+    client.Disconnect();
+    EXPECT_TRUE(camera.Requests().empty());
+
+    ASSERT_TRUE(client.Connect(camera.Device()));
+    client.Disconnect();
+    EXPECT_EQ(client.GetSessionId(), "S1");
+    std::size_t sent = camera.Requests().size();
+    EXPECT_FALSE(client.GetDeviceBasicInfo(info));
+    EXPECT_EQ(camera.Requests().size(), sent);
+}
+
+TEST(CCiscoClientTest, AbortEndsALoginThatTheCameraNeverAnswers) {
+    if (platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
+    FakeCamera camera;
+    camera.Set("/System.xml", Reply::Silence());
+    CCiscoClient client;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        client.Abort();
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.Connect(camera.Device(30000)));
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // Still aborted: a new connect fails at once instead of waiting for the camera.
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.Connect(camera.Device(30000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace kestrel
