@@ -67,13 +67,17 @@ CBaseRTSPClient::CnonceSource RandomCnonceSource() {
 }  // namespace
 
 CBaseRTSPClient::CBaseRTSPClient(CnonceSource cnonceSource)
-    : m_cnonceSource(cnonceSource ? std::move(cnonceSource) : RandomCnonceSource()) {}
+    : m_cnonceSource(cnonceSource ? std::move(cnonceSource) : RandomCnonceSource()),
+      m_socketsStarted(platform::SocketsStartup()) {}
 
-CBaseRTSPClient::~CBaseRTSPClient() { Disconnect(); }
+CBaseRTSPClient::~CBaseRTSPClient() {
+    Disconnect();
+    if (m_socketsStarted) platform::SocketsCleanup();
+}
 
 bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
     if (m_connected) return true;
-    if (m_interrupted) return false;
+    if (m_interrupted || !m_socketsStarted) return false;
     m_settings = settings;
     std::uint32_t receiveTimeout = m_settings.receiveTimeout != 0 ? m_settings.receiveTimeout : kDefaultReceiveTimeout;
     {

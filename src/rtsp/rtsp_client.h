@@ -90,6 +90,8 @@ private:
     platform::TcpSocket m_socket;
     std::mutex m_socketLock;  // guards m_socket's handle against Interrupt() while it closes
     std::atomic<bool> m_interrupted{false};
+    // The socket library is counted per user, so the client holds its own reference.
+    bool m_socketsStarted = false;
     bool m_connected = false;
 
     std::string m_request;  // these three are reused for every request

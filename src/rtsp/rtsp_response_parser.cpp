@@ -140,15 +140,6 @@ std::string CRTSPResponseParser::ToLowerCopy(std::string_view text) {
     return out;
 }
 
-std::string CRTSPResponseParser::RemoveChars(std::string_view text, std::string_view set) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (set.find(c) == std::string_view::npos) out += c;
-    }
-    return out;
-}
-
 std::string_view CRTSPResponseParser::Trim(std::string_view text) {
     std::size_t begin = 0;
     std::size_t end = text.size();

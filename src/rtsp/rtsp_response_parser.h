@@ -121,7 +121,6 @@ public:
                                          std::string_view terminators);
 
     static std::string ToLowerCopy(std::string_view text);
-    static std::string RemoveChars(std::string_view text, std::string_view set);
     static std::string_view Trim(std::string_view text);
 
 private:

@@ -114,39 +114,6 @@ TEST(RTSPClientTest, WritesTheSixRequestsByteForByte) {
     EXPECT_EQ(server.Requests(), expected);
 }
 
-TEST(RTSPClientTest, SetupAddressesTheSelectedTrack) {
-    struct Case {
-        const char* setupPath;
-        RTSPTrack track;
-        const char* sdp;
-        const char* path;  // after "rtsp://127.0.0.1:port/"
-    };
-    const Case cases[] = {
-        {"live", RTSPTrack::kVideo, "", "live/trackID=1"},
-        {"live", RTSPTrack::kAudio, "", "live/trackID=2"},
-        {"", RTSPTrack::kVideo, "", ""},  // no path: the base URL, without control
-        {"live", RTSPTrack::kMetadata, "m=metadata 0 RTP/AVP 107\r\na=control:meta\r\n", "live/meta"},
-    };
-    for (const Case& c : cases) {
-        ScriptedRtspServer server({Reply(WithSdp(1, kSdp + c.sdp)), Reply(Ok(2))});
-        ASSERT_TRUE(server.Listening());
-        {
-            CBaseRTSPClient client;
-            RTSPConnectSettings settings = SettingsFor(server);
-            settings.setupPath = c.setupPath;
-            settings.track = c.track;
-            ASSERT_TRUE(client.Connect(settings));
-            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
-            EXPECT_TRUE(client.Execute(RTSPMethod::kSetup));
-        }
-        server.Stop();
-        std::vector<std::string> requests = server.Requests();
-        ASSERT_EQ(requests.size(), 2u);
-        std::string expected = "SETUP rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/" + c.path + " RTSP/1.0\r\n";
-        EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n") + 2), expected) << c.path;
-    }
-}
-
 TEST(RTSPClientTest, AnswersBasicChallengeOnce) {
     struct Case {
         const char* comment;
@@ -160,9 +127,7 @@ TEST(RTSPClientTest, AnswersBasicChallengeOnce) {
         {"401 then 200", {Reply(Unauthorized(1, basic)), Reply(Ok(2))}, "admin", "secret", 200},
         {"a second 401 stands", {Reply(Unauthorized(1, basic)), Reply(Unauthorized(2, basic))}, "admin", "secret",
          401},
-        // 57 bytes of user:password once ended the header with an empty line, longer ones broke it.
-        {"57-byte credentials", {Reply(Unauthorized(1, basic)), Reply(Ok(2))}, "operator-with-a-long-name",
-         "and-a-password-of-31-characters", 200},
+        // Past 57 bytes of user:password a line break once went into the value.
         {"credentials past 72 bytes",
          {Reply(Unauthorized(1, basic)), Reply(Ok(2))},
          "an-operator-with-a-really-very-long-user-name",

@@ -11,6 +11,8 @@
 namespace kestrel {
 namespace {
 
+const bool kSocketsStarted = platform::SocketsStartup();
+
 struct Peer {
     std::uint16_t open = 0;
     std::uint16_t digest = 0;
@@ -90,21 +92,6 @@ TEST(RTSPInteropTest, AnswersDigestAndBasicChallenges) {
     if (peer.digest == 0) GTEST_SKIP() << peer.missing;
     RunSession(peer.digest, peer.user, peer.password, RTSPAuthType::kDigest);
     RunSession(peer.basic, peer.user, peer.password, RTSPAuthType::kBasic);
-}
-
-TEST(RTSPInteropTest, WrongPasswordEndsInA401) {
-    Peer peer = FindPeer();
-    if (peer.digest == 0) GTEST_SKIP() << peer.missing;
-    CBaseRTSPClient client;
-    RTSPConnectSettings settings;
-    settings.host = "127.0.0.1";
-    settings.serverPort = peer.digest;
-    settings.user = peer.user;
-    settings.password = "wrong";
-    settings.describePath = "test";
-    ASSERT_TRUE(client.Connect(settings));
-    EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
-    EXPECT_EQ(client.GetResponse().statusCode, 401);
 }
 
 }  // namespace

@@ -32,44 +32,6 @@ TEST(RTSPResponseParserTest, NextLineTakesEveryLineEndAsOne) {
     }
 }
 
-TEST(RTSPResponseParserTest, ClassifiesByNameAndLineStart) {
-    using H = RTSPHeaderKind;
-    struct HeaderCase {
-        const char* line;
-        RTSPHeaderKind kind;
-    };
-    const HeaderCase headers[] = {
-        {"cseq: 3", H::kCSeq},
-        {"CSeq : 5", H::kCSeq},
-        {"X-CSeq-Info: 1", H::kNone},
-        {"Accept-Ranges: NPT", H::kAcceptRanges},
-        {"WWW-Authenticate: Digest realm=\"update\", nonce=\"x\"", H::kWwwAuthenticate},
-        {"www-authenticate: Basic realm=\"Date\"", H::kWwwAuthenticate},
-        {"no colon here", H::kNone},
-        {"", H::kEmpty},
-    };
-    for (const HeaderCase& c : headers) EXPECT_EQ(CRTSPResponseParser::ClassifyHeader(c.line), c.kind) << c.line;
-
-    using S = SdpLineKind;
-    struct SdpCase {
-        const char* line;
-        SdpLineKind kind;
-    };
-    const SdpCase sdp[] = {
-        {"m=video 0 RTP/AVP 96", S::kMediaVideo},
-        {"m=audio 0 RTP/AVP 0", S::kMediaAudio},
-        {"m=metadata 0 RTP/AVP 107", S::kMediaMetadata},
-        {"m=application 0 RTP/AVP 98", S::kMediaOther},
-        {"a=control:stream=0", S::kControl},
-        {"A=CONTROL:trackID=1", S::kControl},
-        {"a=fmtp:96 sprop-parameter-sets=Z0m=,aM=", S::kFmtp},
-        {"a=rtpmap:96 H264/90000", S::kOther},
-        {"s=m=video", S::kOther},
-        {"", S::kEmpty},
-    };
-    for (const SdpCase& c : sdp) EXPECT_EQ(CRTSPResponseParser::ClassifySdpLine(c.line), c.kind) << c.line;
-}
-
 TEST(RTSPResponseParserTest, GetParameterValueMatchesWholeNamesOnly) {
     struct Case {
         const char* text;
@@ -321,16 +283,13 @@ TEST(RTSPResponseParserTest, FrameResponseFindsTheEndOfEachResponse) {
         {"headers only", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n", S::kComplete, 0, 28},
         {"header block open", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n", S::kIncomplete, 0, 0},
         {"body", "RTSP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc", S::kComplete, 0, 41},
-        {"body still coming", "RTSP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nab", S::kIncomplete, 0, 0},
         {"next response behind", "RTSP/1.0 200 OK\r\n\r\nRTSP/1.0 200 OK\r\n\r\n", S::kComplete, 0, 19},
         {"leading blank lines", "\r\n\nRTSP/1.0 200 OK\n\n", S::kComplete, 3, 17},
         {"CR LF split after the empty line's CR, body follows", "RTSP/1.0 200 OK\r\nContent-Length: 1\r\n\r",
          S::kIncomplete, 0, 0},
-        {"CR LF split after a header's CR", "RTSP/1.0 200 OK\r\nCSeq: 1\r", S::kIncomplete, 0, 0},
         {"Content-Length not a number", "RTSP/1.0 200 OK\r\nContent-Length: 1x\r\n\r\n", S::kInvalid, 0, 0},
         {"two different Content-Lengths", "RTSP/1.0 200 OK\r\nContent-Length: 1\r\ncontent-length: 2\r\n\r\nab",
          S::kInvalid, 0, 0},
-        {"nothing yet", "", S::kIncomplete, 0, 0},
     };
     for (const Case& c : cases) {
         RTSPFraming framing = CRTSPResponseParser::FrameResponse(c.buffered);

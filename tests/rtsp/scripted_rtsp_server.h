@@ -13,6 +13,9 @@
 
 namespace kestrel::testing {
 
+// Test peers open sockets before any client does; the socket library must be up for them.
+inline const bool kSocketsStarted = platform::SocketsStartup();
+
 struct ScriptedReply {
     std::vector<std::string> pieces;  // sent one send call each; none: stay silent
     std::chrono::milliseconds gap{0};  // pause before each piece
