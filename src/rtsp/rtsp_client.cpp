@@ -12,6 +12,7 @@ namespace kestrel {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 4096;
+constexpr std::uint32_t kInterruptPollMs = 100;
 
 // Text that goes onto a request line or into a header: a line break would end it early and
 // let the rest pass as headers of its own.
@@ -334,11 +335,14 @@ bool CBaseRTSPClient::ReceiveResponse(std::string_view& text) {
         std::size_t old = m_receiveBuffer.size();
         std::size_t chunk = kMaxResponseSize - old < kReceiveChunk ? kMaxResponseSize - old : kReceiveChunk;
         m_receiveBuffer.resize(old + chunk);
+        // Waits in short slices so that Interrupt() ends the wait whether or not the system
+        // wakes a blocked wait on a socket that another thread shut down.
+        std::uint32_t slice = left.count() < kInterruptPollMs ? static_cast<std::uint32_t>(left.count())
+                                                               : kInterruptPollMs;
         std::size_t received = 0;
-        platform::SocketError error =
-            m_socket.Receive(&m_receiveBuffer[old], chunk, received, static_cast<std::uint32_t>(left.count()));
+        platform::SocketError error = m_socket.Receive(&m_receiveBuffer[old], chunk, received, slice);
         m_receiveBuffer.resize(old + received);
-        if (error != platform::SocketError::kNone) break;
+        if (error != platform::SocketError::kNone && error != platform::SocketError::kTimedOut) break;
     }
     // Whatever came of a failed response would spoil the next one.
     m_receiveBuffer.clear();
