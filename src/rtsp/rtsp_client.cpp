@@ -1,0 +1,352 @@
+#include "rtsp/rtsp_client.h"
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "rtsp/base64.h"
+#include "rtsp/digest_auth.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::size_t kReceiveChunk = 4096;
+constexpr std::uint32_t kInterruptPollMs = 100;
+
+// Text that goes onto a request line or into a header: a line break would end it early and
+// let the rest pass as headers of its own.
+bool IsHeaderSafe(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == text.npos; }
+
+bool IsUrlSafe(std::string_view text) { return IsHeaderSafe(text) && text.find_first_of(" \t") == text.npos; }
+
+void AppendNumber(std::string& text, std::uint32_t value) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) text += digits[--count];
+}
+
+// The inside of a quoted-string (RFC 7230 section 3.2.6).
+void AppendQuoted(std::string& text, std::string_view value) {
+    text += '"';
+    for (char c : value) {
+        if (c == '"' || c == '\\') text += '\\';
+        text += c;
+    }
+    text += '"';
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char a = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (a != prefix[i]) return false;
+    }
+    return true;
+}
+
+CBaseRTSPClient::CnonceSource RandomCnonceSource() {
+    auto engine = std::make_shared<std::mt19937_64>(
+        (std::uint64_t(std::random_device{}()) << 32) ^ std::uint64_t(std::random_device{}()) ^
+        std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+    return [engine]() {
+        static const char kHex[] = "0123456789abcdef";
+        std::uint64_t value = (*engine)();
+        std::string text(16, '0');
+        for (char& c : text) {
+            c = kHex[value & 0x0F];
+            value >>= 4;
+        }
+        return text;
+    };
+}
+
+}  // namespace
+
+CBaseRTSPClient::CBaseRTSPClient(CnonceSource cnonceSource)
+    : m_cnonceSource(cnonceSource ? std::move(cnonceSource) : RandomCnonceSource()),
+      m_socketsStarted(platform::SocketsStartup()) {}
+
+CBaseRTSPClient::~CBaseRTSPClient() {
+    Disconnect();
+    if (m_socketsStarted) platform::SocketsCleanup();
+}
+
+bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
+    if (m_connected) return true;
+    if (m_interrupted || !m_socketsStarted) return false;
+    m_settings = settings;
+    std::uint32_t receiveTimeout = m_settings.receiveTimeout != 0 ? m_settings.receiveTimeout : kDefaultReceiveTimeout;
+    {
+        std::lock_guard<std::mutex> lock(m_socketLock);
+        if (m_socket.Create() != platform::SocketError::kNone) return false;
+    }
+    std::uint32_t address = 0;
+    bool ready = m_socket.SetReceiveBufferSize(m_settings.receiveBufferSize) == platform::SocketError::kNone &&
+                 m_socket.SetReceiveTimeout(receiveTimeout) == platform::SocketError::kNone &&
+                 m_socket.SetSendTimeout(receiveTimeout) == platform::SocketError::kNone &&
+                 platform::ResolveIpv4(m_settings.host, address) &&
+                 m_socket.Connect({address, m_settings.serverPort}, m_settings.connectTimeout, &m_interrupted) ==
+                     platform::SocketError::kNone;
+    if (!ready || m_interrupted) {
+        CloseSocket();
+        return false;
+    }
+    m_receiveBuffer.clear();
+    m_consumed = 0;
+    m_connected = true;
+    return true;
+}
+
+void CBaseRTSPClient::Disconnect() {
+    if (m_connected) {
+        CloseSocket();
+        m_connected = false;
+    }
+    m_interrupted = false;
+}
+
+void CBaseRTSPClient::CloseSocket() {
+    std::lock_guard<std::mutex> lock(m_socketLock);
+    m_socket.Close();
+}
+
+void CBaseRTSPClient::Interrupt() {
+    m_interrupted = true;
+    std::lock_guard<std::mutex> lock(m_socketLock);
+    m_socket.Shutdown();
+}
+
+std::uint32_t CBaseRTSPClient::GetSessionTimeout() const {
+    std::uint32_t seconds = m_parser.GetResponse().sessionTimeout;
+    if (seconds == 0) seconds = m_settings.defaultSessionTimeout;
+    std::uint64_t milliseconds = std::uint64_t(seconds) * 1000;
+    return milliseconds > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(milliseconds);
+}
+
+bool CBaseRTSPClient::GetBasicCredentials(std::string& credentials) const {
+    // RFC 7617: the user-id cannot hold a colon, the server splits at the first one.
+    if (m_settings.user.find(':') != std::string::npos) return false;
+    std::string pair;
+    pair.reserve(m_settings.user.size() + 1 + m_settings.password.size());
+    pair += m_settings.user;
+    pair += ':';
+    pair += m_settings.password;
+    credentials = Base64Encode(pair);
+    return true;
+}
+
+bool CBaseRTSPClient::AppendDigestAuthorization(std::string& text, RTSPMethod method, const std::string& uri) {
+    const RTSPResponse& response = m_parser.GetResponse();
+    if (response.authType != RTSPAuthType::kDigest || response.realm.empty() || response.nonce.empty() ||
+        m_settings.user.empty() || m_settings.password.empty() || uri.empty())
+        return false;
+    if (!IsHeaderSafe(response.realm) || !IsHeaderSafe(response.nonce) || !IsHeaderSafe(response.opaque))
+        return false;
+
+    std::string cnonce;
+    char nc[9] = {};
+    if (response.qopAuth) {
+        // RFC 7616 section 3.4: nc counts the requests made with this nonce, from 1.
+        if (m_nonceCounted != response.nonce) {
+            m_nonceCounted = response.nonce;
+            m_nonceCount = 0;
+        }
+        ++m_nonceCount;
+        static const char kHex[] = "0123456789abcdef";
+        for (int i = 0; i < 8; ++i) nc[i] = kHex[(m_nonceCount >> (28 - 4 * i)) & 0x0F];
+        cnonce = m_cnonceSource();
+        if (cnonce.empty() || !IsHeaderSafe(cnonce)) return false;
+    }
+
+    DigestInput input;
+    input.user = m_settings.user;
+    input.realm = response.realm;
+    input.password = m_settings.password;
+    input.method = GetMethodName(method);
+    input.uri = uri;
+    input.nonce = response.nonce;
+    if (response.qopAuth) {
+        input.nonceCount = std::string_view(nc, 8);
+        input.cnonce = cnonce;
+    }
+    CMd5::HexDigest digest = ComputeDigestResponse(input);
+
+    text += "Authorization: Digest username=";
+    AppendQuoted(text, m_settings.user);
+    text += ", realm=";
+    AppendQuoted(text, response.realm);
+    text += ", nonce=";
+    AppendQuoted(text, response.nonce);
+    text += ", uri=";
+    AppendQuoted(text, uri);
+    text += ", response=\"";
+    text += digest.data();
+    text += '"';
+    if (response.qopAuth) {
+        text += ", qop=auth, nc=";
+        text += nc;
+        text += ", cnonce=";
+        AppendQuoted(text, cnonce);
+    }
+    if (!response.opaque.empty()) {
+        text += ", opaque=";
+        AppendQuoted(text, response.opaque);
+    }
+    text += "\r\n";
+    return true;
+}
+
+void CBaseRTSPClient::ComposeRequest(std::string& text, RTSPMethod method) {
+    text.clear();
+    const char* name = GetMethodName(method);
+    if (*name == '\0') return;
+    RTSPResponse& response = m_parser.GetResponse();
+
+    const std::string* path = nullptr;
+    switch (method) {
+    case RTSPMethod::kDescribe:
+    case RTSPMethod::kOptions: path = &m_settings.describePath; break;
+    case RTSPMethod::kSetup: path = &m_settings.setupPath; break;
+    case RTSPMethod::kPlay:
+    case RTSPMethod::kPause: path = &m_settings.playPath; break;
+    case RTSPMethod::kTeardown: path = &m_settings.teardownPath; break;
+    }
+    const std::string* control = nullptr;
+    if (method == RTSPMethod::kSetup) {
+        control = m_settings.track == RTSPTrack::kAudio      ? &response.audioControl
+                  : m_settings.track == RTSPTrack::kMetadata ? &response.metadataControl
+                                                             : &response.videoControl;
+    }
+
+    std::string& url = m_url;
+    url.clear();
+    if (control != nullptr && !path->empty() && StartsWithNoCase(*control, "rtsp://")) {
+        url = *control;  // an absolute control names the track's URL itself (RFC 2326 C.1.1)
+    } else {
+        url += "rtsp://";
+        url += m_settings.host;
+        url += ':';
+        AppendNumber(url, m_settings.serverPort);
+        url += '/';
+        if (!path->empty()) {
+            url += *path;
+            if (control != nullptr) {
+                url += '/';
+                url += *control;
+            }
+        }
+    }
+    if (!IsUrlSafe(url) || !IsHeaderSafe(response.session)) return;
+
+    std::string& authorization = m_authorization;
+    authorization.clear();
+    if (m_settings.authType == RTSPAuthType::kBasic) {
+        std::string credentials;
+        if (!GetBasicCredentials(credentials)) return;
+        authorization += "Authorization: Basic ";
+        authorization += credentials;
+        authorization += "\r\n";
+    } else if (m_settings.authType == RTSPAuthType::kDigest) {
+        if (!AppendDigestAuthorization(authorization, method, url)) authorization.clear();
+    }
+
+    ++response.cseq;
+
+    text.reserve(160 + url.size() + authorization.size() + response.session.size());
+    text += name;
+    text += ' ';
+    text += url;
+    text += " RTSP/1.0\r\nCSeq: ";
+    AppendNumber(text, response.cseq);
+    text += "\r\n";
+    auto appendSession = [&] {
+        text += "Session: ";
+        text += response.session;
+        text += "\r\n";
+    };
+    switch (method) {
+    case RTSPMethod::kDescribe: text += "Accept: application/sdp\r\n"; break;
+    case RTSPMethod::kSetup:
+        text += "Transport: RTP/AVP/UDP;unicast;client_port=";
+        AppendNumber(text, m_settings.clientRtpPort);
+        text += '-';
+        AppendNumber(text, m_settings.clientRtcpPort);
+        text += "\r\n";
+        break;
+    case RTSPMethod::kPlay:
+    case RTSPMethod::kPause:
+        appendSession();
+        text += "Range: npt=0.000-\r\n";
+        break;
+    case RTSPMethod::kTeardown:
+    case RTSPMethod::kOptions: appendSession(); break;
+    }
+    text += authorization;
+    text += "User-Agent: Kestrel\r\n\r\n";
+}
+
+bool CBaseRTSPClient::Transact(RTSPMethod method) {
+    if (!m_connected || m_interrupted) return false;
+    ComposeRequest(m_request, method);
+    if (m_request.empty()) return false;
+    std::size_t sent = 0;
+    if (m_socket.Send(m_request.data(), m_request.size(), sent) != platform::SocketError::kNone) return false;
+    std::string_view text;
+    if (!ReceiveResponse(text)) return false;
+    return m_parser.ParseResponse(method, text);
+}
+
+bool CBaseRTSPClient::Execute(RTSPMethod method) {
+    if (!Transact(method)) return false;
+    const RTSPResponse& response = m_parser.GetResponse();
+    if (response.statusCode != 401 || response.authType == RTSPAuthType::kNone) return true;
+    if (response.authType != m_settings.authType) {
+        m_settings.authType = response.authType;
+    } else if (response.authType != RTSPAuthType::kDigest) {
+        return true;  // the same Basic credentials would be refused again
+    }
+    // Once only: a second 401 stands as the answer.
+    return Transact(method);
+}
+
+bool CBaseRTSPClient::ReceiveResponse(std::string_view& text) {
+    m_receiveBuffer.erase(0, m_consumed);
+    m_consumed = 0;
+    // One deadline for the whole response, however many segments it comes in.
+    std::uint32_t timeout = m_settings.receiveTimeout != 0 ? m_settings.receiveTimeout : kDefaultReceiveTimeout;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    for (;;) {
+        RTSPFraming framing = CRTSPResponseParser::FrameResponse(m_receiveBuffer);
+        if (framing.status == RTSPFraming::Status::kComplete) {
+            text = std::string_view(m_receiveBuffer).substr(framing.start, framing.length);
+            m_consumed = framing.start + framing.length;
+            return true;
+        }
+        if (framing.status == RTSPFraming::Status::kInvalid || m_receiveBuffer.size() >= kMaxResponseSize ||
+            m_interrupted)
+            break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        std::size_t old = m_receiveBuffer.size();
+        std::size_t chunk = kMaxResponseSize - old < kReceiveChunk ? kMaxResponseSize - old : kReceiveChunk;
+        m_receiveBuffer.resize(old + chunk);
+        // Waits in short slices so that Interrupt() ends the wait whether or not the system
+        // wakes a blocked wait on a socket that another thread shut down.
+        std::uint32_t slice = left.count() < kInterruptPollMs ? static_cast<std::uint32_t>(left.count())
+                                                               : kInterruptPollMs;
+        std::size_t received = 0;
+        platform::SocketError error = m_socket.Receive(&m_receiveBuffer[old], chunk, received, slice);
+        m_receiveBuffer.resize(old + received);
+        if (error != platform::SocketError::kNone && error != platform::SocketError::kTimedOut) break;
+    }
+    // Whatever came of a failed response would spoil the next one.
+    m_receiveBuffer.clear();
+    return false;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,109 @@
+// RTSP/1.0 client for one camera stream over one TCP connection: composes each request,
+// sends it, reads the whole answer and hands it to its response parser, and answers a 401
+// with Basic or Digest credentials once.
+//
+// Threading: one thread (the channel's worker) makes every call, except Interrupt(), which any
+// thread may call to cut a blocked Connect or exchange short. Failures are false results; no
+// exception leaves the client and it writes no messages.
+#ifndef QUILLON_RTSP_RTSP_CLIENT_H
+#define QUILLON_RTSP_RTSP_CLIENT_H
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "platform/tcp_socket.h"
+#include "rtsp/rtsp_response_parser.h"
+
+namespace kestrel {
+
+enum class RTSPTrack : std::uint32_t { kVideo = 0, kAudio = 1, kMetadata = 2 };
+
+struct RTSPConnectSettings {
+    std::uint16_t serverPort = 554;
+    std::uint16_t clientRtpPort = 0;
+    std::uint16_t clientRtcpPort = 0;
+    std::string host;
+    std::string user;
+    std::string password;
+    std::uint32_t connectTimeout = 5000;     // ms
+    std::uint32_t receiveTimeout = 5000;     // ms, for a whole response; 0 takes the default
+    std::uint32_t receiveBufferSize = 65536;  // bytes
+    std::uint32_t defaultSessionTimeout = 60;  // s, when the camera names none
+    RTSPAuthType authType = RTSPAuthType::kNone;  // updated by the client after a 401
+    RTSPTrack track = RTSPTrack::kVideo;
+    std::string describePath;  // DESCRIBE and OPTIONS
+    std::string setupPath;
+    std::string playPath;  // PLAY and PAUSE
+    std::string teardownPath;
+};
+
+class CBaseRTSPClient {
+public:
+    // Makes the client nonce of each Digest answer with qop.
+    using CnonceSource = std::function<std::string()>;
+
+    static constexpr std::uint32_t kDefaultReceiveTimeout = 5000;
+    // A response larger than this (headers and body) is refused.
+    static constexpr std::size_t kMaxResponseSize = 64 * 1024;
+
+    // An empty source takes random 16-hex-digit nonces.
+    explicit CBaseRTSPClient(CnonceSource cnonceSource = CnonceSource());
+    virtual ~CBaseRTSPClient();
+    CBaseRTSPClient(const CBaseRTSPClient&) = delete;
+    CBaseRTSPClient& operator=(const CBaseRTSPClient&) = delete;
+
+    // True at once when already connected (the new settings are then ignored).
+    bool Connect(const RTSPConnectSettings& settings);
+    void Disconnect();
+    bool IsConnected() const { return m_connected; }
+
+    // One request and its answer, with one retry after a 401 that offers credentials we can
+    // give. True when an answer was received and parsed; the caller reads statusCode.
+    bool Execute(RTSPMethod method);
+    // One request and its answer, without retry.
+    bool Transact(RTSPMethod method);
+    // The request text of `method`; empty when none can be composed. Counts the CSeq up.
+    virtual void ComposeRequest(std::string& text, RTSPMethod method);
+
+    // Cuts a blocked Connect or exchange short from any thread; every later one fails until
+    // Disconnect.
+    void Interrupt();
+
+    // Milliseconds: the camera's session time-out, or the default when it named none.
+    std::uint32_t GetSessionTimeout() const;
+
+    RTSPResponse& GetResponse() { return m_parser.GetResponse(); }
+    const RTSPConnectSettings& GetSettings() const { return m_settings; }
+
+private:
+    bool ReceiveResponse(std::string_view& text);
+    bool GetBasicCredentials(std::string& credentials) const;
+    bool AppendDigestAuthorization(std::string& text, RTSPMethod method, const std::string& uri);
+    void CloseSocket();
+
+    RTSPConnectSettings m_settings;
+    CRTSPResponseParser m_parser;
+    CnonceSource m_cnonceSource;
+    platform::TcpSocket m_socket;
+    std::mutex m_socketLock;  // guards m_socket's handle against Interrupt() while it closes
+    std::atomic<bool> m_interrupted{false};
+    // The socket library is counted per user, so the client holds its own reference.
+    bool m_socketsStarted = false;
+    bool m_connected = false;
+
+    std::string m_request;  // these three are reused for every request
+    std::string m_url;
+    std::string m_authorization;
+    std::string m_receiveBuffer;  // received bytes; what follows a response stays for the next
+    std::size_t m_consumed = 0;   // bytes of m_receiveBuffer that the last response took
+
+    std::string m_nonceCounted;  // the Digest nonce that m_nonceCount counts uses of
+    std::uint32_t m_nonceCount = 0;
+};
+
+}  // namespace kestrel
+
+#endif

@@ -1,0 +1,474 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rtsp/base64.h"
+#include "rtsp/digest_auth.h"
+#include "rtsp/rtsp_client.h"
+#include "scripted_rtsp_server.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScriptedReply;
+using testing::ScriptedRtspServer;
+using Clock = std::chrono::steady_clock;
+
+ScriptedReply Reply(std::string text) { return ScriptedReply{{std::move(text)}}; }
+
+std::string Ok(unsigned cseq, const std::string& headers = "") {
+    return "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(cseq) + "\r\n" + headers + "\r\n";
+}
+
+std::string WithSdp(unsigned cseq, const std::string& sdp) {
+    return "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(cseq) +
+           "\r\nContent-Type: application/sdp\r\nContent-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+}
+
+std::string Unauthorized(unsigned cseq, const std::string& challenge) {
+    return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(cseq) + "\r\nWWW-Authenticate: " + challenge +
+           "\r\n\r\n";
+}
+
+const std::string kSdp =
+    "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Camera\r\nt=0 0\r\na=control:*\r\n"
+    "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAKeKQFm=,aM48gA==\r\na=control:trackID=1\r\n"
+    "m=audio 0 RTP/AVP 0\r\na=control:trackID=2\r\n";
+
+RTSPConnectSettings SettingsFor(const ScriptedRtspServer& server) {
+    RTSPConnectSettings settings;
+    settings.host = "127.0.0.1";
+    settings.serverPort = server.Port();
+    settings.connectTimeout = 1000;
+    settings.receiveTimeout = 2000;
+    settings.describePath = "live.sdp";
+    settings.setupPath = "live";
+    settings.playPath = "live";
+    settings.teardownPath = "live";
+    return settings;
+}
+
+// The value of header `name` in a request, or "(none)".
+std::string Header(const std::string& request, const std::string& name) {
+    std::size_t at = request.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return "(none)";
+    at += name.size() + 4;
+    return request.substr(at, request.find("\r\n", at) - at);
+}
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(RTSPClientTest, WritesTheSixRequestsByteForByte) {
+    ScriptedRtspServer server({
+        Reply(Ok(1, "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN\r\n")),
+        Reply(WithSdp(7, kSdp)),  // the camera's CSeq numbers the next request
+        Reply(Ok(8, "Session: 12AB;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n")),
+        Reply(Ok(9)),
+        Reply(Ok(10)),
+        Reply(Ok(11)),
+    });
+    ASSERT_TRUE(server.Listening());
+    const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    {
+        CBaseRTSPClient client;
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.clientRtpPort = 3556;
+        settings.clientRtcpPort = 3557;
+        settings.defaultSessionTimeout = 10;
+        settings.describePath = "StreamingSetting?version=1.0&action=getRTSPStream&sessionID=S1&ChannelID=1";
+        settings.setupPath = "ChannelID=1&ChannelName=Channel1";
+        settings.playPath = "ChannelID=1&ChannelName=Channel1";
+        settings.teardownPath = "ChannelID=1&ChannelName=Channel2";
+        ASSERT_TRUE(client.Connect(settings));
+        EXPECT_EQ(client.GetSessionTimeout(), 10000u);
+        for (RTSPMethod method : {RTSPMethod::kOptions, RTSPMethod::kDescribe, RTSPMethod::kSetup, RTSPMethod::kPlay,
+                                  RTSPMethod::kPause, RTSPMethod::kTeardown}) {
+            EXPECT_TRUE(client.Execute(method)) << GetMethodName(method);
+            EXPECT_EQ(client.GetResponse().statusCode, 200) << GetMethodName(method);
+        }
+        EXPECT_EQ(client.GetSessionTimeout(), 60000u);
+    }
+    server.Stop();
+    const std::vector<std::string> expected = {
+        "OPTIONS " + base + "StreamingSetting?version=1.0&action=getRTSPStream&sessionID=S1&ChannelID=1 RTSP/1.0\r\n"
+        "CSeq: 1\r\nSession: \r\nUser-Agent: Kestrel\r\n\r\n",
+        "DESCRIBE " + base + "StreamingSetting?version=1.0&action=getRTSPStream&sessionID=S1&ChannelID=1 RTSP/1.0\r\n"
+        "CSeq: 2\r\nAccept: application/sdp\r\nUser-Agent: Kestrel\r\n\r\n",
+        "SETUP " + base + "ChannelID=1&ChannelName=Channel1/trackID=1 RTSP/1.0\r\n"
+        "CSeq: 8\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\nUser-Agent: Kestrel\r\n\r\n",
+        "PLAY " + base + "ChannelID=1&ChannelName=Channel1 RTSP/1.0\r\n"
+        "CSeq: 9\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
+        "PAUSE " + base + "ChannelID=1&ChannelName=Channel1 RTSP/1.0\r\n"
+        "CSeq: 10\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
+        "TEARDOWN " + base + "ChannelID=1&ChannelName=Channel2 RTSP/1.0\r\n"
+        "CSeq: 11\r\nSession: 12AB\r\nUser-Agent: Kestrel\r\n\r\n",
+    };
+    EXPECT_EQ(server.Requests(), expected);
+}
+
+TEST(RTSPClientTest, AnswersBasicChallengeOnce) {
+    struct Case {
+        const char* comment;
+        std::vector<ScriptedReply> replies;
+        const char* user;
+        const char* password;
+        std::int32_t status;
+    };
+    const std::string basic = "Basic realm=\"IP Camera\"";
+    const Case cases[] = {
+        {"401 then 200", {Reply(Unauthorized(1, basic)), Reply(Ok(2))}, "admin", "secret", 200},
+        {"a second 401 stands", {Reply(Unauthorized(1, basic)), Reply(Unauthorized(2, basic))}, "admin", "secret",
+         401},
+        // Past 57 bytes of user:password a line break once went into the value.
+        {"credentials past 72 bytes",
+         {Reply(Unauthorized(1, basic)), Reply(Ok(2))},
+         "an-operator-with-a-really-very-long-user-name",
+         "and-a-password-that-is-even-longer-than-the-user-name-is",
+         200},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server(c.replies);
+        ASSERT_TRUE(server.Listening());
+        RTSPAuthType used = RTSPAuthType::kNone;
+        {
+            CBaseRTSPClient client;
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.user = c.user;
+            settings.password = c.password;
+            ASSERT_TRUE(client.Connect(settings));
+            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+            EXPECT_EQ(client.GetResponse().statusCode, c.status) << c.comment;
+            used = client.GetSettings().authType;
+        }
+        server.Stop();
+        EXPECT_EQ(used, RTSPAuthType::kBasic) << c.comment;
+        std::vector<std::string> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 2u) << c.comment;
+        EXPECT_EQ(Header(requests[0], "Authorization"), "(none)") << c.comment;
+        EXPECT_EQ(Header(requests[1], "Authorization"),
+                  "Basic " + Base64Encode(std::string(c.user) + ":" + c.password))
+            << c.comment;
+        // The credentials sit on one line, and User-Agent still closes the block.
+        std::string tail = "\r\nUser-Agent: Kestrel\r\n\r\n";
+        EXPECT_EQ(requests[1].substr(requests[1].size() - tail.size()), tail) << c.comment;
+    }
+    EXPECT_EQ(Base64Encode("admin:secret"), "YWRtaW46c2VjcmV0");
+}
+
+struct DigestFields {
+    std::string nonce;
+    std::string response;
+    std::string nc;
+    std::string cnonce;
+    std::string opaque;
+};
+
+std::string DigestParameter(const std::string& header, const std::string& name) {
+    std::size_t at = header.find(" " + name + "=");
+    if (at == std::string::npos) return "(none)";
+    at += name.size() + 2;
+    bool quoted = header[at] == '"';
+    if (quoted) ++at;
+    std::size_t end = header.find(quoted ? "\"" : ",", at);
+    return header.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+TEST(RTSPClientTest, DigestRetriesWithEachNewNonce) {
+    ScriptedRtspServer server({
+        Reply(Unauthorized(1, "Digest realm=\"IP Camera\", nonce=\"n1\"")),
+        Reply(WithSdp(2, kSdp)),
+        Reply(Unauthorized(3, "Digest realm=\"IP Camera\", nonce=\"n2\", stale=TRUE")),
+        Reply(Ok(4, "Session: S\r\n")),
+        Reply(Ok(5)),
+    });
+    ASSERT_TRUE(server.Listening());
+    const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    {
+        CBaseRTSPClient client;
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.user = "admin";
+        settings.password = "secret";
+        ASSERT_TRUE(client.Connect(settings));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kSetup));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kPlay));
+        EXPECT_EQ(client.GetResponse().statusCode, 200);
+        EXPECT_EQ(client.GetSettings().authType, RTSPAuthType::kDigest);
+    }
+    server.Stop();
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    struct Expected {
+        const char* method;
+        const char* nonce;
+        std::string uri;
+    };
+    const Expected expected[] = {
+        {"DESCRIBE", "n1", base + "live.sdp"},
+        {"SETUP", "n1", base + "live/trackID=1"},  // the nonce in hand, refused as stale
+        {"SETUP", "n2", base + "live/trackID=1"},
+        {"PLAY", "n2", base + "live"},
+    };
+    EXPECT_EQ(Header(requests[0], "Authorization"), "(none)");
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Expected& e = expected[i];
+        DigestInput input{"admin", "IP Camera", "secret", e.method, e.uri, e.nonce, "", ""};
+        // RFC 2069 form exactly: no qop, nc, cnonce or opaque.
+        std::string header = "Digest username=\"admin\", realm=\"IP Camera\", nonce=\"" + std::string(e.nonce) +
+                             "\", uri=\"" + e.uri + "\", response=\"" + ComputeDigestResponse(input).data() + "\"";
+        EXPECT_EQ(Header(requests[i + 1], "Authorization"), header) << i;
+    }
+}
+
+TEST(RTSPClientTest, DigestWithQopCountsNoncesAndEchoesOpaque) {
+    ScriptedRtspServer server({
+        Reply(Unauthorized(1, "Digest realm=\"cam\", qop=\"auth\", nonce=\"abc\", opaque=\"op\", algorithm=MD5")),
+        Reply(WithSdp(2, kSdp)),
+        Reply(Ok(3, "Session: S\r\n")),
+    });
+    ASSERT_TRUE(server.Listening());
+    const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    {
+        int made = 0;
+        CBaseRTSPClient client([&made] { return "cn" + std::to_string(++made); });
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.user = "admin";
+        settings.password = "secret";
+        ASSERT_TRUE(client.Connect(settings));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kSetup));
+    }
+    server.Stop();
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    struct Expected {
+        const char* method;
+        std::string uri;
+        const char* nc;
+        const char* cnonce;
+    };
+    const Expected expected[] = {{"DESCRIBE", base + "live.sdp", "00000001", "cn1"},
+                                 {"SETUP", base + "live/trackID=1", "00000002", "cn2"}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const Expected& e = expected[i];
+        std::string header = Header(requests[i + 1], "Authorization");
+        DigestInput input{"admin", "cam", "secret", e.method, e.uri, "abc", e.nc, e.cnonce};
+        EXPECT_EQ(DigestParameter(header, "response"), ComputeDigestResponse(input).data()) << header;
+        EXPECT_EQ(DigestParameter(header, "qop"), "auth") << header;
+        EXPECT_EQ(DigestParameter(header, "nc"), e.nc) << header;
+        EXPECT_EQ(DigestParameter(header, "cnonce"), e.cnonce) << header;
+        EXPECT_EQ(DigestParameter(header, "opaque"), "op") << header;
+    }
+}
+
+TEST(RTSPClientTest, SecondDigestChallengeIsNotRetried) {
+    ScriptedRtspServer server({
+        Reply(Unauthorized(1, "Digest realm=\"r\", nonce=\"n1\"")),
+        Reply(Unauthorized(2, "Digest realm=\"r\", nonce=\"n2\"")),
+    });
+    ASSERT_TRUE(server.Listening());
+    {
+        CBaseRTSPClient client;
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.user = "admin";
+        settings.password = "wrong";
+        ASSERT_TRUE(client.Connect(settings));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
+        EXPECT_EQ(client.GetResponse().statusCode, 401);
+        EXPECT_EQ(client.GetResponse().nonce, "n2");
+    }
+    server.Stop();
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST(RTSPClientTest, ReadsResponsesHoweverTheyArrive) {
+    // 512 bytes in all: a reader that stops only on a short read would wait for the time-out.
+    std::string padded = WithSdp(1, kSdp);
+    std::string sdp512 = kSdp + "a=x-pad:" + std::string(512 - padded.size() - 10, 'p') + "\r\n";
+    std::string exact512 = WithSdp(1, sdp512);
+    ASSERT_EQ(exact512.size(), 512u);
+    struct Case {
+        const char* comment;
+        ScriptedReply reply;
+    };
+    const Case cases[] = {
+        {"many small segments", testing::Split(WithSdp(1, kSdp), 3, 1ms)},
+        {"exactly 512 bytes", Reply(exact512)},
+        {"headers and body apart", ScriptedReply{{WithSdp(1, kSdp).substr(0, 80), WithSdp(1, kSdp).substr(80)}, 50ms}},
+        {"CR LF split across segments",
+         ScriptedReply{{"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: " + std::to_string(kSdp.size()) + "\r\n\r",
+                        "\n" + kSdp},
+                       20ms}},
+        {"blank line left by a previous answer", Reply("\r\n" + WithSdp(1, kSdp))},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server({c.reply});
+        ASSERT_TRUE(server.Listening());
+        long long elapsed = 0;
+        {
+            CBaseRTSPClient client;
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.receiveTimeout = 5000;  // the default, so a needless wait would show
+            ASSERT_TRUE(client.Connect(settings));
+            Clock::time_point start = Clock::now();
+            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+            elapsed = MillisecondsSince(start);
+            EXPECT_EQ(client.GetResponse().videoControl, "trackID=1") << c.comment;
+            EXPECT_EQ(client.GetResponse().audioControl, "trackID=2") << c.comment;
+        }
+        EXPECT_LT(elapsed, 2000) << c.comment;
+        server.Stop();
+    }
+}
+
+TEST(RTSPClientTest, FailsBadOrMissingAnswersWithinTheReceiveTimeout) {
+    std::string headers = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 400\r\n\r\nv=0\r\n";
+    struct Case {
+        const char* comment;
+        ScriptedReply reply;
+        long long atLeastMs;
+    };
+    const Case cases[] = {
+        {"never answers", ScriptedReply{}, 250},
+        {"body never completes", Reply(headers), 250},
+        {"header block never closed", Reply("RTSP/1.0 200 OK\r\nCSeq: 1\r\n"), 250},
+        {"larger than any response", Reply("RTSP/1.0 200 OK\r\nX-Pad: " + std::string(70000, 'x')), 0},
+        {"Content-Length not a number", Reply("RTSP/1.0 200 OK\r\nContent-Length: ten\r\n\r\n"), 0},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server({c.reply});
+        ASSERT_TRUE(server.Listening());
+        {
+            CBaseRTSPClient client;
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.receiveTimeout = 300;
+            ASSERT_TRUE(client.Connect(settings));
+            Clock::time_point start = Clock::now();
+            EXPECT_FALSE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+            long long elapsed = MillisecondsSince(start);
+            EXPECT_GE(elapsed, c.atLeastMs) << c.comment;
+            EXPECT_LT(elapsed, 1500) << c.comment;
+        }
+        server.Stop();
+    }
+}
+
+TEST(RTSPClientTest, InterruptEndsABlockedExchange) {
+    ScriptedRtspServer server({ScriptedReply{}});
+    ASSERT_TRUE(server.Listening());
+    {
+        CBaseRTSPClient client;
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.receiveTimeout = 5000;
+        ASSERT_TRUE(client.Connect(settings));
+        std::thread stopper([&client] {
+            std::this_thread::sleep_for(100ms);
+            client.Interrupt();
+        });
+        Clock::time_point start = Clock::now();
+        EXPECT_FALSE(client.Execute(RTSPMethod::kOptions));
+        EXPECT_LT(MillisecondsSince(start), 2000);
+        stopper.join();
+        EXPECT_FALSE(client.Execute(RTSPMethod::kOptions));  // stays cut off until Disconnect
+    }
+    server.Stop();
+}
+
+TEST(RTSPClientTest, RefusesRequestsThatWouldBreakTheirLines) {
+    struct Case {
+        const char* comment;
+        const char* describePath;
+        const char* user;
+        RTSPAuthType authType;
+    };
+    const Case cases[] = {
+        {"line break in path", "live\r\nX-Injected: 1", "admin", RTSPAuthType::kNone},
+        {"blank in path", "live stream", "admin", RTSPAuthType::kNone},
+        {"colon in Basic user", "live", "ad:min", RTSPAuthType::kBasic},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server({Reply(Ok(1))});
+        ASSERT_TRUE(server.Listening());
+        {
+            CBaseRTSPClient client;
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.describePath = c.describePath;
+            settings.user = c.user;
+            settings.password = "secret";
+            settings.authType = c.authType;
+            ASSERT_TRUE(client.Connect(settings));
+            EXPECT_FALSE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+        }
+        server.Stop();
+        EXPECT_TRUE(server.Requests().empty()) << c.comment;
+    }
+}
+
+// A listener whose accept queue is full: further SYNs go unanswered, as from a dead address.
+struct SilentPeer {
+    platform::TcpListener listener;
+    std::vector<platform::TcpSocket> fillers;
+    bool silent = false;
+
+    SilentPeer() {
+        if (listener.Listen(0, 0) != platform::SocketError::kNone) return;
+        for (int i = 0; i < 8 && !silent; ++i) {
+            platform::TcpSocket socket;
+            socket.Create();
+            platform::SocketError error = socket.Connect({platform::kIpv4Loopback, listener.Port()}, 200);
+            silent = error == platform::SocketError::kTimedOut;
+            fillers.push_back(std::move(socket));
+        }
+    }
+};
+
+TEST(RTSPClientTest, ConnectIsBoundedByTheConnectTimeout) {
+    SilentPeer silentPeer;
+    platform::TcpListener closed;
+    ASSERT_EQ(closed.Listen(0, 1), platform::SocketError::kNone);
+    std::uint16_t closedPort = closed.Port();
+    closed.Close();
+
+    struct Case {
+        const char* comment;
+        std::uint16_t port;
+        std::uint32_t connectTimeout;
+        long long atLeastMs;
+        long long belowMs;
+        bool needsSilentPeer;
+    };
+    const Case cases[] = {
+        {"closed port", closedPort, 2000, 0, 1000, false},
+        {"never answers", silentPeer.listener.Port(), 300, 280, 1500, true},
+        {"never answers, time-out below one poll", silentPeer.listener.Port(), 50, 90, 1000, true},
+    };
+    for (const Case& c : cases) {
+        if (c.needsSilentPeer && !silentPeer.silent) {
+            ADD_FAILURE() << c.comment << ": this system answers every connect; cannot stage a silent peer";
+            continue;
+        }
+        CBaseRTSPClient client;
+        RTSPConnectSettings settings;
+        settings.host = "127.0.0.1";
+        settings.serverPort = c.port;
+        settings.connectTimeout = c.connectTimeout;
+        Clock::time_point start = Clock::now();
+        EXPECT_FALSE(client.Connect(settings)) << c.comment;
+        long long elapsed = MillisecondsSince(start);
+        EXPECT_GE(elapsed, c.atLeastMs) << c.comment;
+        EXPECT_LT(elapsed, c.belowMs) << c.comment;
+        EXPECT_FALSE(client.IsConnected());
+        EXPECT_FALSE(client.Execute(RTSPMethod::kOptions)) << c.comment;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
