@@ -144,7 +144,7 @@ bool CCiscoClient::CheckResponseStatus(const std::string& text) {
 
 bool CCiscoClient::Connect(const DEVICE_INFO& record) {
     Disconnect();
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     Web::CHttpSender* sender = new (std::nothrow) Web::CHttpSender(record);
     if (sender == nullptr) return false;
     {
@@ -171,7 +171,7 @@ bool CCiscoClient::Login() {
 }
 
 void CCiscoClient::Disconnect() {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     API_COMMAND command = LogoutCommand();
     command.sessionID = m_sessionId;
     std::string response;
@@ -182,7 +182,7 @@ void CCiscoClient::Disconnect() {
 }
 
 std::string CCiscoClient::GetSessionId() {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     return m_sessionId;
 }
 

@@ -20,7 +20,7 @@
 #include "webapi/http_sender.h"
 #include "webapi/smart_ptr.h"
 #include "webapi/webapi_documents.h"
-#include "webapi/webapi_lock.h"
+#include "runtime/spin_mutex.h"
 #include "webapi/xml_parser.h"
 
 namespace kestrel {
@@ -90,7 +90,7 @@ private:
     bool Login();
     bool Query(const API_COMMAND& command, std::string& response);
 
-    WebApiLock m_lock;                           // the connect and disconnect sequences
+    CSpinMutex m_lock;                           // the connect and disconnect sequences
     std::mutex m_senderLock;                     // m_sender only; never held across a request
     TSmartPtr<Web::CHttpSender> m_sender;
     std::unique_ptr<CXmlParser> m_document;      // current response; owner's thread only

@@ -9,7 +9,7 @@ CXmlParser::CXmlParser() = default;
 CXmlParser::~CXmlParser() { Close(); }
 
 bool CXmlParser::LoadXml(const std::string& text) {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     if (m_isOpen || text.empty()) return false;
     // Refused before any parser sees it, so that no back end's DTD support matters.
     if (text.find("<!DOCTYPE") != std::string::npos || text.find("<!ENTITY") != std::string::npos) return false;
@@ -24,7 +24,7 @@ bool CXmlParser::LoadXml(const std::string& text) {
 }
 
 void CXmlParser::Close() {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     if (!m_isOpen) return;
     m_document->Close();
     m_document.reset();
@@ -32,19 +32,19 @@ void CXmlParser::Close() {
 }
 
 int CXmlParser::CountNodes(const std::string& path) {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     return m_isOpen ? m_document->CountNodes(path) : 0;
 }
 
 std::string CXmlParser::GetNodeText(const std::string& path) {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     std::string text;
     if (!m_isOpen || !m_document->NodeText(path, text)) text.clear();
     return text;
 }
 
 std::vector<std::string> CXmlParser::GetNodeTextList(const std::string& path) {
-    WebApiLockGuard guard(m_lock);
+    CSpinMutexGuard guard(m_lock);
     if (!m_isOpen) return {};
     try {
         return m_document->NodeTextList(path);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/xml_document.h"
-#include "webapi/webapi_lock.h"
+#include "runtime/spin_mutex.h"
 
 namespace kestrel {
 
@@ -32,7 +32,7 @@ public:
     std::vector<std::string> GetNodeTextList(const std::string& path);
 
 private:
-    WebApiLock m_lock;
+    CSpinMutex m_lock;
     std::unique_ptr<platform::XmlDocument> m_document;
     bool m_isOpen = false;
 };
