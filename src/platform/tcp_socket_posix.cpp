@@ -9,42 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/socket_system_posix.h"
+
 namespace kestrel::platform {
 namespace {
 
 int Fd(NativeSocket handle) { return static_cast<int>(handle); }
-
-SocketError FromErrno(int error) {
-    switch (error) {
-    case 0: return SocketError::kNone;
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-    case EINPROGRESS: return SocketError::kWouldBlock;
-    case ETIMEDOUT: return SocketError::kTimedOut;
-    case ECONNREFUSED: return SocketError::kConnectionRefused;
-    case ECONNRESET:
-    case ECONNABORTED:
-    case EPIPE: return SocketError::kConnectionReset;
-    case ENOTCONN:
-    case ESHUTDOWN:
-    case EBADF: return SocketError::kClosed;
-    case EADDRINUSE: return SocketError::kAddressInUse;
-    case EINTR: return SocketError::kInterrupted;
-    default: return SocketError::kOther;
-    }
-}
-
-SocketError LastError() { return FromErrno(errno); }
-
-sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    address.sin_port = htons(endpoint.port);
-    return address;
-}
 
 bool SetBlocking(int fd, bool blocking) {
     int flags = fcntl(fd, F_GETFL, 0);
@@ -63,27 +33,18 @@ int WaitFor(int fd, short events, std::uint32_t timeoutMs) {
     }
 }
 
-SocketError SetTimeoutOption(int fd, int option, std::uint32_t milliseconds) {
-    timeval value{};
-    value.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    value.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-    return setsockopt(fd, SOL_SOCKET, option, &value, sizeof value) == 0 ? SocketError::kNone : LastError();
-}
-
 }  // namespace
 
 SocketError TcpSocket::Create() {
     Close();
     int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return LastError();
+    if (fd < 0) return LastSocketError();
     m_handle = static_cast<NativeSocket>(fd);
     return SocketError::kNone;
 }
 
 SocketError TcpSocket::SetReceiveBufferSize(std::uint32_t bytes) {
-    int value = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(bytes);
-    return setsockopt(Fd(m_handle), SOL_SOCKET, SO_RCVBUF, &value, sizeof value) == 0 ? SocketError::kNone
-                                                                                       : LastError();
+    return SetIntOption(Fd(m_handle), SO_RCVBUF, bytes);
 }
 
 SocketError TcpSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
@@ -97,11 +58,11 @@ SocketError TcpSocket::SetSendTimeout(std::uint32_t milliseconds) {
 SocketError TcpSocket::Connect(const Ipv4Endpoint& remote, std::uint32_t timeoutMs, const std::atomic<bool>* abort) {
     if (!IsOpen()) return SocketError::kClosed;
     int fd = Fd(m_handle);
-    if (!SetBlocking(fd, false)) return LastError();
+    if (!SetBlocking(fd, false)) return LastSocketError();
     sockaddr_in address = ToSockaddr(remote);
     SocketError result = SocketError::kNone;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        result = LastError();
+        result = LastSocketError();
         if (result == SocketError::kWouldBlock) {
             result = SocketError::kTimedOut;
             std::uint32_t rounds = timeoutMs / kConnectPollMs;
@@ -113,7 +74,7 @@ SocketError TcpSocket::Connect(const Ipv4Endpoint& remote, std::uint32_t timeout
                 }
                 int ready = WaitFor(fd, POLLOUT, kConnectPollMs);
                 if (ready < 0) {
-                    result = LastError();
+                    result = LastSocketError();
                     break;
                 }
                 if (ready > 0) {
@@ -121,14 +82,14 @@ SocketError TcpSocket::Connect(const Ipv4Endpoint& remote, std::uint32_t timeout
                     int error = 0;
                     socklen_t length = sizeof error;
                     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-                    result = error == 0 ? SocketError::kNone : FromErrno(error);
+                    result = error == 0 ? SocketError::kNone : SocketErrorFromErrno(error);
                     if (result == SocketError::kWouldBlock) result = SocketError::kOther;
                     break;
                 }
             }
         }
     }
-    if (!SetBlocking(fd, true) && result == SocketError::kNone) result = LastError();
+    if (!SetBlocking(fd, true) && result == SocketError::kNone) result = LastSocketError();
     return result;
 }
 
@@ -144,7 +105,7 @@ SocketError TcpSocket::Send(const void* data, std::size_t size, std::size_t& sen
         ssize_t result = send(Fd(m_handle), bytes + sent, size - sent, flags);
         if (result < 0) {
             if (errno == EINTR) continue;
-            SocketError error = LastError();
+            SocketError error = LastSocketError();
             return error == SocketError::kWouldBlock ? SocketError::kTimedOut : error;
         }
         sent += static_cast<std::size_t>(result);
@@ -156,13 +117,13 @@ SocketError TcpSocket::Receive(void* buffer, std::size_t capacity, std::size_t& 
     received = 0;
     if (!IsOpen()) return SocketError::kClosed;
     int ready = WaitFor(Fd(m_handle), POLLIN, timeoutMs);
-    if (ready < 0) return LastError();
+    if (ready < 0) return LastSocketError();
     if (ready == 0) return SocketError::kTimedOut;
     for (;;) {
         ssize_t result = recv(Fd(m_handle), buffer, capacity, 0);
         if (result < 0) {
             if (errno == EINTR) continue;
-            SocketError error = LastError();
+            SocketError error = LastSocketError();
             return error == SocketError::kWouldBlock ? SocketError::kTimedOut : error;
         }
         received = static_cast<std::size_t>(result);
@@ -183,11 +144,11 @@ void TcpSocket::Close() {
 SocketError TcpListener::Listen(std::uint16_t port, int backlog) {
     Close();
     int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return LastError();
+    if (fd < 0) return LastSocketError();
     m_handle = static_cast<NativeSocket>(fd);
     sockaddr_in address = ToSockaddr({kIpv4Loopback, port});
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0) {
-        SocketError error = LastError();
+        SocketError error = LastSocketError();
         Close();
         return error;
     }
@@ -200,10 +161,10 @@ SocketError TcpListener::Listen(std::uint16_t port, int backlog) {
 SocketError TcpListener::Accept(TcpSocket& accepted, std::uint32_t timeoutMs) {
     if (m_handle == kInvalidSocket) return SocketError::kClosed;
     int ready = WaitFor(Fd(m_handle), POLLIN, timeoutMs);
-    if (ready < 0) return LastError();
+    if (ready < 0) return LastSocketError();
     if (ready == 0) return SocketError::kTimedOut;
     int fd = accept(Fd(m_handle), nullptr, nullptr);
-    if (fd < 0) return LastError();
+    if (fd < 0) return LastSocketError();
     accepted = TcpSocket(static_cast<NativeSocket>(fd));
     return SocketError::kNone;
 }

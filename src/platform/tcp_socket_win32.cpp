@@ -3,41 +3,12 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "platform/socket_system_win32.h"
+
 namespace kestrel::platform {
 namespace {
 
 SOCKET Handle(NativeSocket handle) { return static_cast<SOCKET>(handle); }
-
-SocketError FromWsa(int error) {
-    switch (error) {
-    case 0: return SocketError::kNone;
-    case WSAEWOULDBLOCK:
-    case WSAEINPROGRESS:
-    case WSAEALREADY: return SocketError::kWouldBlock;
-    case WSAETIMEDOUT: return SocketError::kTimedOut;
-    case WSAECONNREFUSED: return SocketError::kConnectionRefused;
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-    case WSAENETRESET: return SocketError::kConnectionReset;
-    case WSAENOTCONN:
-    case WSAESHUTDOWN:
-    case WSAENOTSOCK: return SocketError::kClosed;
-    case WSAEADDRINUSE: return SocketError::kAddressInUse;
-    case WSAEINTR: return SocketError::kInterrupted;
-    case WSAEMSGSIZE: return SocketError::kMessageTruncated;
-    default: return SocketError::kOther;
-    }
-}
-
-SocketError LastError() { return FromWsa(WSAGetLastError()); }
-
-sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    address.sin_port = htons(endpoint.port);
-    return address;
-}
 
 bool SetBlocking(SOCKET socket, bool blocking) {
     u_long nonBlocking = blocking ? 0 : 1;
@@ -69,43 +40,31 @@ int WaitFor(SOCKET socket, Wait what, std::uint32_t timeoutMs) {
 SocketError TcpSocket::Create() {
     Close();
     SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == INVALID_SOCKET) return LastError();
+    if (socket == INVALID_SOCKET) return LastSocketError();
     m_handle = static_cast<NativeSocket>(socket);
     return SocketError::kNone;
 }
 
 SocketError TcpSocket::SetReceiveBufferSize(std::uint32_t bytes) {
-    int value = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(bytes);
-    return setsockopt(Handle(m_handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&value),
-                      sizeof value) == 0
-               ? SocketError::kNone
-               : LastError();
+    return SetIntOption(Handle(m_handle), SO_RCVBUF, bytes);
 }
 
 SocketError TcpSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
-    DWORD value = milliseconds;
-    return setsockopt(Handle(m_handle), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
-                      sizeof value) == 0
-               ? SocketError::kNone
-               : LastError();
+    return SetTimeoutOption(Handle(m_handle), SO_RCVTIMEO, milliseconds);
 }
 
 SocketError TcpSocket::SetSendTimeout(std::uint32_t milliseconds) {
-    DWORD value = milliseconds;
-    return setsockopt(Handle(m_handle), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value),
-                      sizeof value) == 0
-               ? SocketError::kNone
-               : LastError();
+    return SetTimeoutOption(Handle(m_handle), SO_SNDTIMEO, milliseconds);
 }
 
 SocketError TcpSocket::Connect(const Ipv4Endpoint& remote, std::uint32_t timeoutMs, const std::atomic<bool>* abort) {
     if (!IsOpen()) return SocketError::kClosed;
     SOCKET socket = Handle(m_handle);
-    if (!SetBlocking(socket, false)) return LastError();
+    if (!SetBlocking(socket, false)) return LastSocketError();
     sockaddr_in address = ToSockaddr(remote);
     SocketError result = SocketError::kNone;
     if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        result = LastError();
+        result = LastSocketError();
         if (result == SocketError::kWouldBlock) {
             result = SocketError::kTimedOut;
             std::uint32_t rounds = timeoutMs / kConnectPollMs;
@@ -117,7 +76,7 @@ SocketError TcpSocket::Connect(const Ipv4Endpoint& remote, std::uint32_t timeout
                 }
                 int ready = WaitFor(socket, Wait::kWrite, kConnectPollMs);
                 if (ready < 0) {
-                    result = LastError();
+                    result = LastSocketError();
                     break;
                 }
                 if (ready > 0) {
@@ -126,14 +85,14 @@ SocketError TcpSocket::Connect(const Ipv4Endpoint& remote, std::uint32_t timeout
                     int length = sizeof error;
                     if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
                         error = WSAGetLastError();
-                    result = error == 0 ? SocketError::kNone : FromWsa(error);
+                    result = error == 0 ? SocketError::kNone : SocketErrorFromWsa(error);
                     if (result == SocketError::kWouldBlock) result = SocketError::kOther;
                     break;
                 }
             }
         }
     }
-    if (!SetBlocking(socket, true) && result == SocketError::kNone) result = LastError();
+    if (!SetBlocking(socket, true) && result == SocketError::kNone) result = LastSocketError();
     return result;
 }
 
@@ -146,7 +105,7 @@ SocketError TcpSocket::Send(const void* data, std::size_t size, std::size_t& sen
         int piece = remaining > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(remaining);
         int result = send(Handle(m_handle), bytes + sent, piece, 0);
         if (result == SOCKET_ERROR) {
-            SocketError error = LastError();
+            SocketError error = LastSocketError();
             return error == SocketError::kWouldBlock ? SocketError::kTimedOut : error;
         }
         sent += static_cast<std::size_t>(result);
@@ -158,12 +117,12 @@ SocketError TcpSocket::Receive(void* buffer, std::size_t capacity, std::size_t& 
     received = 0;
     if (!IsOpen()) return SocketError::kClosed;
     int ready = WaitFor(Handle(m_handle), Wait::kRead, timeoutMs);
-    if (ready < 0) return LastError();
+    if (ready < 0) return LastSocketError();
     if (ready == 0) return SocketError::kTimedOut;
     int piece = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
     int result = recv(Handle(m_handle), static_cast<char*>(buffer), piece, 0);
     if (result == SOCKET_ERROR) {
-        SocketError error = LastError();
+        SocketError error = LastSocketError();
         return error == SocketError::kWouldBlock ? SocketError::kTimedOut : error;
     }
     received = static_cast<std::size_t>(result);
@@ -183,12 +142,12 @@ void TcpSocket::Close() {
 SocketError TcpListener::Listen(std::uint16_t port, int backlog) {
     Close();
     SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == INVALID_SOCKET) return LastError();
+    if (socket == INVALID_SOCKET) return LastSocketError();
     m_handle = static_cast<NativeSocket>(socket);
     sockaddr_in address = ToSockaddr({kIpv4Loopback, port});
     if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
         listen(socket, backlog) == SOCKET_ERROR) {
-        SocketError error = LastError();
+        SocketError error = LastSocketError();
         Close();
         return error;
     }
@@ -201,10 +160,10 @@ SocketError TcpListener::Listen(std::uint16_t port, int backlog) {
 SocketError TcpListener::Accept(TcpSocket& accepted, std::uint32_t timeoutMs) {
     if (m_handle == kInvalidSocket) return SocketError::kClosed;
     int ready = WaitFor(Handle(m_handle), Wait::kRead, timeoutMs);
-    if (ready < 0) return LastError();
+    if (ready < 0) return LastSocketError();
     if (ready == 0) return SocketError::kTimedOut;
     SOCKET socket = accept(Handle(m_handle), nullptr, nullptr);
-    if (socket == INVALID_SOCKET) return LastError();
+    if (socket == INVALID_SOCKET) return LastSocketError();
     accepted = TcpSocket(static_cast<NativeSocket>(socket));
     return SocketError::kNone;
 }

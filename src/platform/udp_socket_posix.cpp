@@ -1,71 +1,21 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/socket_system_posix.h"
+
 namespace kestrel::platform {
-namespace {
-
-SocketError FromErrno(int error) {
-    switch (error) {
-    case 0: return SocketError::kNone;
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-        return SocketError::kWouldBlock;
-    case ETIMEDOUT: return SocketError::kTimedOut;
-    case ECONNREFUSED: return SocketError::kConnectionRefused;
-    case ECONNRESET: return SocketError::kConnectionReset;
-    case EBADF:
-    case ENOTSOCK:
-    case ENETDOWN:
-    case ESHUTDOWN:
-        return SocketError::kClosed;
-    case EADDRINUSE: return SocketError::kAddressInUse;
-    case EMSGSIZE: return SocketError::kMessageTruncated;
-    case EINTR: return SocketError::kInterrupted;
-    default: return SocketError::kOther;
-    }
-}
-
-SocketError LastError() { return FromErrno(errno); }
-
-sockaddr_in ToSockaddr(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    address.sin_port = htons(endpoint.port);
-    return address;
-}
-
-SocketError SetIntOption(std::intptr_t handle, int name, std::uint32_t value) {
-    const int number = static_cast<int>(value);
-    if (setsockopt(static_cast<int>(handle), SOL_SOCKET, name, &number, sizeof number) != 0) return LastError();
-    return SocketError::kNone;
-}
-
-SocketError SetTimeoutOption(std::intptr_t handle, int name, std::uint32_t milliseconds) {
-    timeval time{};
-    time.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    time.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
-    if (setsockopt(static_cast<int>(handle), SOL_SOCKET, name, &time, sizeof time) != 0) return LastError();
-    return SocketError::kNone;
-}
-
-}  // namespace
 
 UdpSocket::~UdpSocket() { Close(); }
 
 SocketError UdpSocket::Open() {
     if (IsOpen()) return SocketError::kNone;
     const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (handle < 0) return LastError();
+    if (handle < 0) return LastSocketError();
     m_handle = handle;
     return SocketError::kNone;
 }
@@ -76,7 +26,7 @@ SocketError UdpSocket::Bind(const Ipv4Endpoint& local) {
     if (!IsOpen()) return SocketError::kClosed;
     const sockaddr_in address = ToSockaddr(local);
     if (bind(static_cast<int>(m_handle), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return LastError();
+        return LastSocketError();
     return SocketError::kNone;
 }
 
@@ -84,22 +34,22 @@ SocketError UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
     if (!IsOpen()) return SocketError::kClosed;
     sockaddr_in address{};
     socklen_t size = sizeof address;
-    if (getsockname(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&address), &size) != 0) return LastError();
+    if (getsockname(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&address), &size) != 0) return LastSocketError();
     local.address = ntohl(address.sin_addr.s_addr);
     local.port = ntohs(address.sin_port);
     return SocketError::kNone;
 }
 
-SocketError UdpSocket::SetReceiveBufferSize(std::uint32_t bytes) { return SetIntOption(m_handle, SO_RCVBUF, bytes); }
+SocketError UdpSocket::SetReceiveBufferSize(std::uint32_t bytes) { return SetIntOption(static_cast<int>(m_handle), SO_RCVBUF, bytes); }
 
-SocketError UdpSocket::SetSendBufferSize(std::uint32_t bytes) { return SetIntOption(m_handle, SO_SNDBUF, bytes); }
+SocketError UdpSocket::SetSendBufferSize(std::uint32_t bytes) { return SetIntOption(static_cast<int>(m_handle), SO_SNDBUF, bytes); }
 
 SocketError UdpSocket::SetSendTimeout(std::uint32_t milliseconds) {
-    return SetTimeoutOption(m_handle, SO_SNDTIMEO, milliseconds);
+    return SetTimeoutOption(static_cast<int>(m_handle), SO_SNDTIMEO, milliseconds);
 }
 
 SocketError UdpSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
-    return SetTimeoutOption(m_handle, SO_RCVTIMEO, milliseconds);
+    return SetTimeoutOption(static_cast<int>(m_handle), SO_RCVTIMEO, milliseconds);
 }
 
 SocketError UdpSocket::WaitReadable(std::uint32_t timeoutMilliseconds) {
@@ -110,7 +60,7 @@ SocketError UdpSocket::WaitReadable(std::uint32_t timeoutMilliseconds) {
     entry.events = POLLIN;
     const int timeout = timeoutMilliseconds > 0x7FFFFFFF ? -1 : static_cast<int>(timeoutMilliseconds);
     const int result = poll(&entry, 1, timeout);
-    if (result < 0) return LastError();
+    if (result < 0) return LastSocketError();
     if (result == 0) return SocketError::kTimedOut;
     if (entry.revents & POLLNVAL) return SocketError::kClosed;
     // POLLERR (a pending ICMP report) and POLLHUP (shut down) are read by the receive.
@@ -128,7 +78,7 @@ SocketError UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, std::size
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
     const ssize_t result = recvmsg(static_cast<int>(m_handle), &message, 0);
-    if (result < 0) return LastError();
+    if (result < 0) return LastSocketError();
     // After a shutdown every receive returns 0 without a sender; a real empty datagram has one.
     if (result == 0 && message.msg_namelen == 0) return SocketError::kClosed;
     received = static_cast<std::size_t>(result);
@@ -143,7 +93,7 @@ SocketError UdpSocket::SendTo(const void* data, std::size_t length, const Ipv4En
     const sockaddr_in address = ToSockaddr(to);
     const ssize_t result = sendto(static_cast<int>(m_handle), data, length, MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (result < 0) return LastError();
+    if (result < 0) return LastSocketError();
     if (static_cast<std::size_t>(result) != length) return SocketError::kOther;
     return SocketError::kNone;
 }
