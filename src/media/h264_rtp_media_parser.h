@@ -1,0 +1,61 @@
+// H.264 access units from RTP (RFC 6184 non-interleaved mode: single NAL unit packets, STAP-A,
+// FU-A), written as Annex B byte streams with three-byte start codes and handed to the host as
+// "H264" (key frames: an IDR slice or a parameter set in the access unit) or "I264" frames.
+#ifndef QUILLON_MEDIA_H264_RTP_MEDIA_PARSER_H
+#define QUILLON_MEDIA_H264_RTP_MEDIA_PARSER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/rtp_media_parser.h"
+
+namespace kestrel {
+
+// Width and height from the first sequence parameter set (behind a 00 00 01 start code) in an
+// Annex B byte stream; false when there is none or it cannot be read.
+bool ReadH264PictureSize(const std::uint8_t* data, std::size_t length, std::uint32_t& width,
+                         std::uint32_t& height);
+
+// A baseline sequence parameter set (NAL header included) for a picture of `width` x `height`,
+// cropped when the size is not a whole number of macroblocks; empty when either is 0.
+std::vector<std::uint8_t> BuildH264SequenceParameterSet(std::uint32_t width, std::uint32_t height);
+
+class CH264RTPMediaParser : public CRTPMediaParser {
+public:
+    CH264RTPMediaParser(IDriver* driver, std::string name);
+
+    void ProcessPacket(const RTPPacket& packet) override;
+    void Reset() override;
+
+    static constexpr std::size_t kMaxFrameBytes = 2097152;
+
+private:
+    bool HandlePayload(const std::uint8_t* payload, std::size_t length);
+    bool HandleSingleNalUnit(const std::uint8_t* payload, std::size_t length);
+    bool HandleStapA(const std::uint8_t* payload, std::size_t length);
+    bool HandleFuA(const std::uint8_t* payload, std::size_t length);
+    // Appends one whole NAL unit behind a start code and notes what it means for the access unit.
+    bool AppendNalUnit(const std::uint8_t* unit, std::size_t length);
+    // Before an IDR slice of an access unit that has no SPS yet: the stream's last SPS and PPS,
+    // or our own from the configured size when the stream has sent none.
+    bool InsertParameterSetsIfMissing();
+    void AppendWithStartCode(const std::uint8_t* data, std::size_t length);
+    void DeliverFrame();
+    void StartNextAccessUnit();
+
+    bool m_discarding = true;
+    bool m_keyFlag = false;
+    bool m_fragmentFlag = false;
+    bool m_endsAccessUnit = false;  // the last payload was a slice in a single NAL unit packet
+    bool m_accessUnitHasSps = false;
+    std::vector<std::uint8_t> m_streamSps;  // the last parameter sets the stream sent, NAL header included
+    std::vector<std::uint8_t> m_streamPps;
+    std::vector<std::uint8_t> m_ownSps;  // built on first need from the configured size
+    std::vector<std::uint8_t> m_ownPps;
+};
+
+}  // namespace kestrel
+
+#endif

@@ -1,0 +1,223 @@
+#include "media/h264_rtp_media_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "media/test_packet_feed.h"
+
+namespace kestrel {
+namespace {
+
+using rtppack::AccessUnit;
+using rtppack::Bytes;
+using testing_support::CPoolDriver;
+using testing_support::CRecordingChannel;
+using testing_support::PacketFeed;
+
+const Bytes kDelimiter = {0x00, 0x00, 0x01, 0x09, 0x30};
+
+bool HoldsKeyUnit(const AccessUnit& unit) {
+    for (const Bytes& nal : unit.nalUnits) {
+        const int type = nal[0] & 0x1F;
+        if (type == 5 || type == 7 || type == 8) return true;
+    }
+    return false;
+}
+
+Bytes Delivered(const AccessUnit& unit) {
+    Bytes expected = rtppack::ToAnnexB(unit);
+    expected.insert(expected.end(), kDelimiter.begin(), kDelimiter.end());
+    return expected;
+}
+
+struct Clip {
+    const char* file;
+    std::uint32_t width, height;
+};
+const Clip kClips[] = {{"h264_704x576.264", 704, 576}, {"h264_352x288.264", 352, 288},
+                       {"h264_704x480.264", 704, 480}, {"h264_352x240.264", 352, 240},
+                       {"h264_1280x720.264", 1280, 720}};
+
+class H264Fixture : public ::testing::Test {
+protected:
+    H264Fixture() { parser.SetClient(&channel); }
+    CPoolDriver driver;
+    CRecordingChannel channel;
+    CH264RTPMediaParser parser{&driver, "Quillon"};
+};
+
+TEST_F(H264Fixture, EveryAccessUnitComesBackWholeInEveryPacketForm) {
+    const rtppack::H264Options forms[] = {{1400, true}, {1400, false}, {500, true}, {120, false}};
+    for (const Clip& clip : kClips) {
+        const std::vector<AccessUnit> units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData(clip.file));
+        ASSERT_GT(units.size(), 25u) << clip.file;
+        for (const rtppack::H264Options& form : forms) {
+            SCOPED_TRACE(std::string(clip.file) + " mtu " + std::to_string(form.mtu));
+            CH264RTPMediaParser fresh(&driver, "Quillon");
+            fresh.SetClient(&channel);
+            channel.frames.clear();
+            PacketFeed feed(65500);  // the sequence wraps inside every clip
+            for (std::size_t i = 0; i < units.size(); ++i)
+                feed.Send(fresh, rtppack::PacketiseH264(units[i], std::uint32_t(i * 3600), form));
+            ASSERT_EQ(channel.frames.size(), units.size());
+            for (std::size_t i = 0; i < units.size(); ++i) {
+                const auto& frame = channel.frames[i];
+                ASSERT_EQ(frame.data, Delivered(units[i])) << "frame " << i;
+                EXPECT_EQ(frame.fourCC, HoldsKeyUnit(units[i]) ? ipcapture::kFourCCH264Key : ipcapture::kFourCCH264);
+                EXPECT_EQ(frame.width, clip.width);
+                EXPECT_EQ(frame.height, clip.height);
+            }
+        }
+    }
+    EXPECT_EQ(driver.pool.Outstanding(), 0u);
+}
+
+TEST_F(H264Fixture, LossDropsFramesUntilTheNextKeyFrame) {
+    const auto units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_704x576.264"));
+    std::vector<std::vector<rtppack::Packet>> packets;
+    for (const AccessUnit& unit : units) packets.push_back(rtppack::PacketiseH264(unit, 0, {1400, true}));
+    const std::size_t damaged = 5;  // a P frame of the first second
+    ASSERT_FALSE(HoldsKeyUnit(units[damaged]));
+    ASSERT_GT(packets[damaged].size(), 1u);
+
+    PacketFeed feed(0);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (i == damaged) {
+            feed.Skip(1);  // its first packet is lost
+            packets[i].erase(packets[i].begin());
+        }
+        feed.Send(parser, packets[i]);
+    }
+    std::set<std::size_t> expected;
+    std::size_t nextKey = damaged + 1;
+    while (!HoldsKeyUnit(units[nextKey])) ++nextKey;
+    for (std::size_t i = 0; i < units.size(); ++i)
+        if (i < damaged || i >= nextKey) expected.insert(i);
+    ASSERT_EQ(channel.frames.size(), expected.size());
+    std::size_t at = 0;
+    for (std::size_t i : expected) EXPECT_EQ(channel.frames[at++].data, Delivered(units[i])) << "unit " << i;
+}
+
+TEST_F(H264Fixture, ARefusedFrameWaitsForTheNextKeyFrame) {
+    const auto units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_352x288.264"));
+    PacketFeed feed(0);
+    feed.Send(parser, rtppack::PacketiseH264(units[0], 0, {}));
+    channel.accepting = false;
+    feed.Send(parser, rtppack::PacketiseH264(units[1], 0, {}));
+    channel.accepting = true;
+    std::size_t sent = 2;
+    for (; !HoldsKeyUnit(units[sent]); ++sent) feed.Send(parser, rtppack::PacketiseH264(units[sent], 0, {}));
+    feed.Send(parser, rtppack::PacketiseH264(units[sent], 0, {}));
+    ASSERT_EQ(channel.frames.size(), 3u);  // the first, the refused one, the next key frame
+    EXPECT_EQ(channel.frames[2].data, Delivered(units[sent]));
+}
+
+// Removes the parameter sets from every access unit but the first `keep`.
+std::vector<AccessUnit> WithoutParameterSets(std::vector<AccessUnit> units, std::size_t keep) {
+    for (std::size_t i = keep; i < units.size(); ++i) {
+        auto& nals = units[i].nalUnits;
+        nals.erase(std::remove_if(nals.begin(), nals.end(),
+                                  [](const Bytes& nal) { return (nal[0] & 0x1F) == 7 || (nal[0] & 0x1F) == 8; }),
+                   nals.end());
+    }
+    return units;
+}
+
+Bytes WithParameterSetsInFront(const AccessUnit& unit, const Bytes& sps, const Bytes& pps) {
+    AccessUnit full = unit;
+    full.nalUnits.insert(full.nalUnits.begin(), {sps, pps});
+    return Delivered(full);
+}
+
+TEST_F(H264Fixture, AnIdrWithoutParameterSetsGetsTheStreamsOwnOrOursFromTheConfiguredSize) {
+    const auto original = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_704x576.264"));
+    auto first = [&](int type) {
+        for (const Bytes& nal : original[0].nalUnits)
+            if ((nal[0] & 0x1F) == type) return nal;
+        return Bytes();
+    };
+    const Bytes streamSps = first(7);
+    const Bytes streamPps = first(8);
+    ASSERT_FALSE(streamSps.empty() || streamPps.empty());
+    const Bytes ownSps = BuildH264SequenceParameterSet(704, 576);
+    const Bytes fixedPps = {0x68, 0xCE, 0x3C, 0x80};
+
+    for (std::size_t keep : {0u, 1u}) {
+        SCOPED_TRACE(keep ? "stream sent them once" : "stream never sent them");
+        const auto units = WithoutParameterSets(original, keep);
+        CH264RTPMediaParser fresh(&driver, "Quillon");
+        fresh.SetClient(&channel);
+        channel.frames.clear();
+        PacketFeed feed(0);
+        for (const AccessUnit& unit : units) feed.Send(fresh, rtppack::PacketiseH264(unit, 0, {1400, true}));
+        ASSERT_EQ(channel.frames.size(), units.size());
+        // The first unit's leading SEI goes while the parser waits for a key packet: start at 1.
+        for (std::size_t i = 1; i < units.size(); ++i) {
+            if (!HoldsKeyUnit(units[i])) continue;
+            const Bytes expected = keep ? WithParameterSetsInFront(units[i], streamSps, streamPps)
+                                        : WithParameterSetsInFront(units[i], ownSps, fixedPps);
+            EXPECT_EQ(channel.frames[i].data, expected) << "unit " << i;
+            EXPECT_EQ(channel.frames[i].fourCC, ipcapture::kFourCCH264Key);
+        }
+    }
+}
+
+TEST(H264SequenceParameterSetTest, OwnParameterSetsReadBackAtEverySize) {
+    struct Size {
+        std::uint32_t width, height, widthMbs, heightMbs;
+    };
+    for (const Size& size : {Size{704, 576, 44, 36}, Size{1920, 1080, 120, 68}, Size{352, 240, 22, 15},
+                             Size{16, 16, 1, 1}, Size{4096, 2160, 256, 135}, Size{2, 2, 1, 1}}) {
+        const Bytes sps = BuildH264SequenceParameterSet(size.width, size.height);
+        ASSERT_FALSE(sps.empty());
+        Bytes stream = {0, 0, 1};
+        stream.insert(stream.end(), sps.begin(), sps.end());
+        std::uint32_t width = 0, height = 0;
+        ASSERT_TRUE(ReadH264PictureSize(stream.data(), stream.size(), width, height)) << size.width;
+        EXPECT_EQ(width, size.width);
+        EXPECT_EQ(height, size.height);
+    }
+    EXPECT_TRUE(BuildH264SequenceParameterSet(0, 576).empty());
+    EXPECT_EQ(BuildH264SequenceParameterSet(704, 576),
+              (Bytes{0x67, 0x42, 0x80, 0x28, 0xDA, 0x02, 0xC0, 0x49, 0x10}));
+}
+
+TEST(H264SequenceParameterSetTest, EmulationPreventionBytesAreNotReadAsData) {
+    // A 704x576 SPS whose RBSP starts 42 00 00 02 (level 0, seq_parameter_set_id 63): on the
+    // wire 00 00 02 must be escaped as 00 00 03 02.
+    const Bytes stream = {0x00, 0x00, 0x01, 0x67, 0x42, 0x00, 0x00, 0x03, 0x02, 0x05, 0xA0, 0x2C, 0x04, 0x91};
+    std::uint32_t width = 0, height = 0;
+    ASSERT_TRUE(ReadH264PictureSize(stream.data(), stream.size(), width, height));
+    EXPECT_EQ(width, 704u);
+    EXPECT_EQ(height, 576u);
+}
+
+TEST_F(H264Fixture, MalformedOrUnsupportedPacketsDropTheAccessUnit) {
+    const auto units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_352x288.264"));
+    const std::vector<Bytes> bad = {
+        {0x18, 0x00, 0x10, 0x67},        // STAP-A unit longer than the packet
+        {0x18, 0x00},                     // STAP-A too short
+        {0x18, 0x00, 0x00, 0x67, 0x42},   // STAP-A unit of size 0
+        {0x19, 0x00, 0x02, 0x00, 0x02},   // STAP-B
+        {0x1A, 0x00}, {0x1B, 0x00},       // MTAP16, MTAP24
+        {0x1C, 0x85},                     // FU-A too short
+        {0x1D, 0x85, 0x00, 0x00},         // FU-B
+        {0x00, 0x01}, {0x1E}, {0x1F}, {}, // NAL types 0, 30, 31, empty
+    };
+    for (const Bytes& payload : bad) {
+        CH264RTPMediaParser fresh(&driver, "Quillon");
+        fresh.SetClient(&channel);
+        channel.frames.clear();
+        PacketFeed feed(0);
+        feed.Send(fresh, rtppack::PacketiseH264(units[0], 0, {}));
+        auto next = rtppack::PacketiseH264(units[1], 0, {});
+        next.insert(next.begin(), rtppack::Packet{false, 0, payload});
+        feed.Send(fresh, next);
+        EXPECT_EQ(channel.frames.size(), 1u) << "payload of " << payload.size() << " bytes";
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
