@@ -44,10 +44,10 @@ std::string ActionOf(const HttpRequest& request, const std::map<std::string, std
 
 }  // namespace
 
+// Status answers have ResponseStatus as their document element, unlike the data documents.
 std::string StatusDocument(int code, const std::string& text) {
-    return std::string(kXmlHeader) + "<DeviceInfo>\r\n<version>1.0</version>\r\n<ResponseStatus>\r\n" +
-           Element("statusCode", std::to_string(code)) + "\r\n" + Element("statusString", text) +
-           "\r\n</ResponseStatus>\r\n</DeviceInfo>";
+    return std::string(kXmlHeader) + "<ResponseStatus>\r\n" + Element("statusCode", std::to_string(code)) + "\r\n" +
+           Element("statusString", text) + "\r\n</ResponseStatus>";
 }
 
 WebApi::WebApi(const CameraConfig& config, StreamingSettings& settings, IoPorts& ports, Faults& faults,
