@@ -85,9 +85,10 @@ int main(int argc, char** argv) {
         }
     }
     camsim::Connection web = Connect(static_cast<std::uint16_t>(webPort));
+    const std::string form = "version=1.0&action=login&userName=admin&password=admin";
     std::string login = Exchange(web, "POST /System.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-                                      "application/x-www-form-urlencoded\r\nContent-Length: 55\r\n\r\n"
-                                      "version=1.0&action=login&userName=admin&password=admin");
+                                      "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                      std::to_string(form.size()) + "\r\n\r\n" + form);
     std::string webSession = HeaderValue(login, "sessionID");
     if (webSession.empty()) {
         std::fprintf(stderr, "login failed\n");
