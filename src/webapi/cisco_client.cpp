@@ -136,10 +136,20 @@ void CCiscoClient::FreeDocument() {
     m_document.reset();
 }
 
-bool CCiscoClient::CheckResponseStatus(const std::string& text) {
-    bool ok = LoadDocument(text) && IsOne(m_document->GetNodeText("ResponseStatus/statusCode"));
+template <typename Read>
+bool CCiscoClient::ReadDocument(const std::string& text, Read read) {
+    bool ok = LoadDocument(text);
+    try {
+        ok = ok && read(*m_document);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
     FreeDocument();
     return ok;
+}
+
+bool CCiscoClient::CheckResponseStatus(const std::string& text) {
+    return ReadDocument(text, [](CXmlParser& doc) { return IsOne(doc.GetNodeText("ResponseStatus/statusCode")); });
 }
 
 bool CCiscoClient::Connect(const DEVICE_INFO& record) {
@@ -244,28 +254,19 @@ void CCiscoClient::ResetAbort() {
 }
 
 bool CCiscoClient::ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INFO& info) {
-    if (!LoadDocument(text)) {
-        FreeDocument();
-        return false;
-    }
-    const std::string base = "DeviceInfo/DeviceBasicInfo/";
-    info.deviceName = m_document->GetNodeText(base + "deviceName");
-    info.model = m_document->GetNodeText(base + "model");
-    info.udi = m_document->GetNodeText(base + "udi");
-    info.macAddress = m_document->GetNodeText(base + "macAddress");
-    info.firmwareVersion = m_document->GetNodeText(base + "firmwareVersion");
-    FreeDocument();
-    return true;
+    return ReadDocument(text, [&](CXmlParser& doc) {
+        const std::string base = "DeviceInfo/DeviceBasicInfo/";
+        info.deviceName = doc.GetNodeText(base + "deviceName");
+        info.model = doc.GetNodeText(base + "model");
+        info.udi = doc.GetNodeText(base + "udi");
+        info.macAddress = doc.GetNodeText(base + "macAddress");
+        info.firmwareVersion = doc.GetNodeText(base + "firmwareVersion");
+        return true;
+    });
 }
 
 bool CCiscoClient::ReadStreamingSetting(const std::string& text, STREAMING_SETTING& setting) {
-    if (!LoadDocument(text)) {
-        FreeDocument();
-        return false;
-    }
-    bool ok = true;
-    try {
-        CXmlParser& doc = *m_document;
+    return ReadDocument(text, [&](CXmlParser& doc) {
         setting.version = doc.GetNodeText("DeviceInfo/version");
         const std::string list = "DeviceInfo/StreamingSetting/StreamingChannelList/StreamingChannelEntry";
         const int count = doc.CountNodes(list);
@@ -296,21 +297,12 @@ bool CCiscoClient::ReadStreamingSetting(const std::string& text, STREAMING_SETTI
             video.vbrUpperCap = read("VideoSetting/vbrUpperCap");
             setting.channels.push_back(std::move(channel));
         }
-    } catch (const std::bad_alloc&) {
-        ok = false;
-    }
-    FreeDocument();
-    return ok && !setting.channels.empty();
+        return !setting.channels.empty();
+    });
 }
 
 bool CCiscoClient::ReadIOPortSetting(const std::string& text, IO_PORT_SETTING& setting) {
-    if (!LoadDocument(text)) {
-        FreeDocument();
-        return false;
-    }
-    bool ok = true;
-    try {
-        CXmlParser& doc = *m_document;
+    return ReadDocument(text, [&](CXmlParser& doc) {
         const std::string inputList = "DeviceInfo/IOPortSetting/InputPortList/InputPortEntry";
         const std::string outputList = "DeviceInfo/IOPortSetting/OutputPortList/OutputPortEntry";
         const int inputs = doc.CountNodes(inputList);
@@ -332,31 +324,20 @@ bool CCiscoClient::ReadIOPortSetting(const std::string& text, IO_PORT_SETTING& s
             entry.actionMappingType = doc.GetNodeText(prefix + "ManualControl/actionMappingType");
             setting.outputs.push_back(std::move(entry));
         }
-    } catch (const std::bad_alloc&) {
-        ok = false;
-    }
-    FreeDocument();
-    return ok;
+        return true;
+    });
 }
 
 bool CCiscoClient::ReadIOPortStatus(const std::string& text, IO_PORT_STATUS& status) {
-    if (!LoadDocument(text)) {
-        FreeDocument();
-        return false;
-    }
-    bool ok = true;
-    try {
+    return ReadDocument(text, [&](CXmlParser& doc) {
         for (const std::string& state :
-             m_document->GetNodeTextList("DeviceInfo/IOPortStatus/InputPortList/InputPortEntry/ioStateType"))
+             doc.GetNodeTextList("DeviceInfo/IOPortStatus/InputPortList/InputPortEntry/ioStateType"))
             status.inputStates.push_back(IoStateCode(state));
         for (const std::string& state :
-             m_document->GetNodeTextList("DeviceInfo/IOPortStatus/OutputPortList/OutputPortEntry/ioStateType"))
+             doc.GetNodeTextList("DeviceInfo/IOPortStatus/OutputPortList/OutputPortEntry/ioStateType"))
             status.outputStates.push_back(IoStateCode(state));
-    } catch (const std::bad_alloc&) {
-        ok = false;
-    }
-    FreeDocument();
-    return ok;
+        return true;
+    });
 }
 
 }  // namespace kestrel

@@ -87,6 +87,10 @@ private:
     bool SendOnly(const Web::HTTP_REQUEST& request);
     bool LoadDocument(const std::string& text);
     void FreeDocument();
+    // Loads `text`, lets `read` take what it needs from the document, frees the document.
+    // False when the text is no document, when `read` says so, or when memory runs out.
+    template <typename Read>
+    bool ReadDocument(const std::string& text, Read read);
     bool Login();
     bool Query(const API_COMMAND& command, std::string& response);
 
