@@ -4,6 +4,8 @@ namespace camsim {
 namespace {
 
 constexpr int kAcceptPollMs = 100;
+// One thread per connection: beyond this many, new connections are closed at once.
+constexpr std::size_t kMaxConnections = 2048;
 
 }  // namespace
 
@@ -62,6 +64,7 @@ void TcpServer::AcceptLoop() {
             ReapFinished(false);
             continue;
         }
+        if (OpenConnections() >= kMaxConnections) continue;  // `accepted` closes here
         auto worker = std::make_unique<Worker>();
         worker->connection = std::move(accepted);
         Worker* raw = worker.get();
