@@ -1,0 +1,70 @@
+// The faults a test or the control port can switch on. One object per simulator, shared by the
+// servers and the pacers; every member function is thread-safe (one mutex).
+//
+// Requests are named for answer overrides: HTTP by its document ("login" and "logout" for the
+// two System.xml actions, "video.mjpeg" for the MJPEG stream), RTSP by its method word. "*"
+// matches every request of its protocol.
+#ifndef QUILLON_TOOLS_CAMSIM_FAULTS_H
+#define QUILLON_TOOLS_CAMSIM_FAULTS_H
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+
+namespace camsim {
+
+enum class Protocol { kHttp, kRtsp };
+
+// How one request is answered instead of normally.
+struct AnswerOverride {
+    int status = 0;      // 0 keeps the normal status
+    int delayMs = 0;     // wait before answering
+    bool never = false;  // never answer: the connection stays open and silent
+    bool garbage = false;  // random bytes instead of the answer
+};
+
+// What happens to one outgoing RTP packet.
+struct PacketFate {
+    bool drop = false;
+    bool duplicate = false;
+    bool holdBack = false;  // sent after the next one
+};
+
+class Faults {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit Faults(std::uint32_t seed = 1) : m_random(seed) {}
+
+    void SetRates(double loss, double reorder, double duplicate);
+    PacketFate NextPacketFate();
+
+    void SetAnswer(Protocol protocol, const std::string& request, const AnswerOverride& answer);
+    void ClearAnswers();
+    AnswerOverride AnswerFor(Protocol protocol, const std::string& request);
+
+    void PauseStreams(std::chrono::milliseconds duration);
+    bool StreamsPaused();
+
+    // How many input ports IOPortStatus.xml lists instead of the configured count.
+    void SetReportedInputCount(std::optional<unsigned> count);
+    std::optional<unsigned> ReportedInputCount();
+
+    void ClearAll();
+
+private:
+    std::mutex m_lock;
+    std::mt19937 m_random;
+    double m_loss = 0, m_reorder = 0, m_duplicate = 0;
+    std::map<std::string, AnswerOverride> m_answers;  // key: "H " or "R " and the request name
+    Clock::time_point m_pausedUntil{};
+    std::optional<unsigned> m_reportedInputs;
+};
+
+}  // namespace camsim
+
+#endif

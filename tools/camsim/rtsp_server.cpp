@@ -1,0 +1,293 @@
+#include "camsim/rtsp_server.h"
+
+#include <random>
+
+#include "camsim/text.h"
+
+namespace camsim {
+namespace {
+
+constexpr std::size_t kMaxSessions = 1024;
+constexpr unsigned kTrackVideo = 1;
+constexpr unsigned kTrackAudio = 2;
+constexpr unsigned kTrackMetadata = 3;
+constexpr const char* kPublic = "OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN, GET_PARAMETER, SET_PARAMETER";
+
+std::mt19937& Random() {
+    thread_local std::mt19937 random(std::random_device{}());
+    return random;
+}
+
+// The session part of a Session header: "id" or "id;timeout=60".
+std::string SessionKey(const HttpRequest& request) {
+    return Lower(Trim(request.Header("Session").substr(0, request.Header("Session").find(';'))));
+}
+
+bool ParseClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t& rtcp) {
+    std::size_t at = transport.find("client_port=");
+    if (at == std::string::npos) return false;
+    std::string ports = transport.substr(at + 12, transport.find(';', at) - at - 12);
+    std::vector<std::string> pair = Split(ports, '-');
+    unsigned first = 0, second = 0;
+    if (!ParseNumber(pair[0], first) || first == 0 || first > 65534) return false;
+    if (pair.size() < 2 || !ParseNumber(pair[1], second) || second == 0 || second > 65535) second = first + 1;
+    rtp = static_cast<std::uint16_t>(first);
+    rtcp = static_cast<std::uint16_t>(second);
+    return true;
+}
+
+std::string Sdp(const StreamProfile& profile, const MediaClip& clip, const CameraConfig& config) {
+    std::string sdp = "v=0\r\no=- " + std::to_string(Random()() % 1000000000) +
+                      " 1 IN IP4 127.0.0.1\r\ns=camsim " + profile.channelName +
+                      "\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\na=range:npt=0-\r\n";
+    sdp += "m=video 0 RTP/AVP " + std::to_string(clip.payloadType) + "\r\na=control:trackID=1\r\n" + clip.sdpMedia;
+    sdp += "a=framerate:" + std::to_string(profile.frameRate) + "\r\n";
+    sdp += "a=x-dimensions:" + std::to_string(clip.width) + "," + std::to_string(clip.height) + "\r\n";
+    if (config.audioTrack) sdp += "m=audio 0 RTP/AVP 0\r\na=control:trackID=2\r\na=rtpmap:0 PCMU/8000\r\n";
+    if (config.metadataTrack)
+        sdp += "m=metadata 0 RTP/AVP 107\r\na=control:trackID=3\r\na=rtpmap:107 vnd.onvif.metadata/90000\r\n";
+    return sdp;
+}
+
+std::string MethodOf(const HttpRequest& request) { return request.method; }
+
+}  // namespace
+
+RtspServer::RtspServer(const RtspContext& context)
+    : m_context(context),
+      m_auth(context.config->rtspAuth, context.config->realm, context.config->user, context.config->password),
+      m_server([this](Connection& connection, const std::atomic<bool>& stopping) { Serve(connection, stopping); }) {}
+
+RtspServer::~RtspServer() { Stop(); }
+
+void RtspServer::Stop() {
+    m_server.Stop();
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto& entry : m_sessions) EndSession(entry.second);
+    m_sessions.clear();
+}
+
+void RtspServer::Serve(Connection& connection, const std::atomic<bool>& stopping) {
+    std::string buffer;
+    HttpRequest request;
+    while (ReadRequest(connection, buffer, stopping, request, "RTSP/") == ReadResult::kRequest) {
+        AnswerOverride override = m_context.faults->AnswerFor(Protocol::kRtsp, MethodOf(request));
+        if (!DelayAnswer(connection, override, stopping)) break;
+        if (override.garbage) {
+            connection.SendAll(GarbageBytes());
+            continue;
+        }
+        Answer answer = Handle(request, &connection);
+        if (override.status != 0) answer = Answer{override.status, {}, {}, {}};
+        std::string text = "RTSP/1.0 " + std::to_string(answer.status) + " " + ReasonPhrase(answer.status) +
+                           "\r\nCSeq: " + request.Header("CSeq") + "\r\nServer: camsim\r\n";
+        for (const std::string& line : answer.headers) text += line + "\r\n";
+        if (!answer.body.empty())
+            text += "Content-Type: " + answer.contentType + "\r\nContent-Length: " +
+                    std::to_string(answer.body.size()) + "\r\n";
+        text += "\r\n" + answer.body;
+        if (!connection.SendAll(text)) break;
+    }
+    EndSessionsOf(&connection);
+}
+
+RtspServer::Target RtspServer::ParseTarget(const std::string& url) {
+    Target target;
+    std::string rest = url;
+    if (Lower(rest.substr(0, 7)) == "rtsp://") {
+        std::size_t slash = rest.find('/', 7);
+        rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    }
+    std::size_t control = rest.find("/trackID=");
+    if (control != std::string::npos) {
+        ParseNumber(rest.substr(control + 9), target.track);
+        rest.resize(control);
+    }
+    while (!rest.empty() && rest.back() == '/') rest.pop_back();
+    const std::string describePrefix = "StreamingSetting?";
+    if (rest.compare(0, describePrefix.size(), describePrefix) == 0) {
+        target.describeForm = true;
+        rest.erase(0, describePrefix.size());
+    }
+    target.query = ParseQuery(rest);
+    return target;
+}
+
+RtspServer::Answer RtspServer::Handle(const HttpRequest& request, const void* connection) {
+    if (request.Header("CSeq").empty()) return {400, {}, {}, {}};
+    if (m_auth.Required() && !m_auth.Check(request.method, request.Header("Authorization")))
+        return {401, {"WWW-Authenticate: " + m_auth.Challenge()}, {}, {}};
+    Target target = ParseTarget(request.target);
+    const std::string& method = request.method;
+    if (method == "OPTIONS") {
+        Answer answer = Touch(request);
+        answer.status = 200;
+        answer.headers.push_back(std::string("Public: ") + kPublic);
+        return answer;
+    }
+    if (method == "DESCRIBE") return Describe(request, target);
+    if (method == "SETUP") return Setup(request, target, connection);
+    if (method == "PLAY") return Play(request, true);
+    if (method == "PAUSE") return Play(request, false);
+    if (method == "TEARDOWN") return Teardown(request);
+    if (method == "GET_PARAMETER" || method == "SET_PARAMETER") return Touch(request);
+    return {501, {}, {}, {}};
+}
+
+std::string RtspServer::BaseUrl(const StreamProfile& profile) const {
+    return "rtsp://127.0.0.1:" + std::to_string(Port()) + "/ChannelID=" + profile.channelID +
+           "&ChannelName=" + profile.channelName + "/";
+}
+
+RtspServer::Answer RtspServer::Describe(const HttpRequest& request, const Target& target) {
+    auto field = [&](const char* name) {
+        auto found = target.query.find(name);
+        return found == target.query.end() ? std::string() : found->second;
+    };
+    if (!target.describeForm || field("action") != "getRTSPStream") return {404, {}, {}, {}};
+    if (!m_context.webApi->IsSession(field("sessionID"))) return {403, {}, {}, {}};
+    std::optional<StreamProfile> profile = m_context.settings->Find(field("ChannelID"), field("ChannelName"));
+    if (!profile) return {404, {}, {}, {}};
+    if (!profile->enabled) return {503, {}, {}, {}};
+    const MediaClip* clip = m_context.media->Find(profile->videoCodecType, profile->width, profile->height);
+    if (clip == nullptr) return {415, {}, {}, {}};
+    return {200, {"Content-Base: " + BaseUrl(*profile)}, Sdp(*profile, *clip, *m_context.config), "application/sdp"};
+}
+
+std::string RtspServer::NewSessionId() {
+    static const char kCharacters[] = "0123456789abcdefABCDEF";
+    std::string id(12, '0');
+    for (char& c : id) c = kCharacters[Random()() % 22];
+    // Both cases always appear, so a client that changes the case is seen doing it.
+    id[0] = 'a';
+    id[1] = 'B';
+    return id;
+}
+
+RtspServer::Answer RtspServer::Setup(const HttpRequest& request, const Target& target, const void* connection) {
+    const std::string transport = request.Header("Transport");
+    std::uint16_t rtpPort = 0, rtcpPort = 0;
+    if (transport.find("RTP/AVP") == std::string::npos || transport.find("TCP") != std::string::npos ||
+        transport.find("interleaved") != std::string::npos || !ParseClientPorts(transport, rtpPort, rtcpPort))
+        return {461, {}, {}, {}};
+    auto id = target.query.find("ChannelID");
+    auto name = target.query.find("ChannelName");
+    if (id == target.query.end() || name == target.query.end()) return {404, {}, {}, {}};
+    std::optional<StreamProfile> profile = m_context.settings->Find(id->second, name->second);
+    bool trackExists = target.track == kTrackVideo || (target.track == kTrackAudio && m_context.config->audioTrack) ||
+                       (target.track == kTrackMetadata && m_context.config->metadataTrack);
+    if (!profile || !trackExists) return {404, {}, {}, {}};
+
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::string key = SessionKey(request);
+    if (!key.empty() && m_sessions.count(key) == 0) return {454, {}, {}, {}};
+    if (key.empty() && m_sessions.size() >= kMaxSessions) return {503, {}, {}, {}};
+    if (key.empty()) {
+        Session session;
+        session.id = NewSessionId();
+        session.channel = profile->number;
+        session.connection = connection;
+        key = Lower(session.id);
+        m_sessions[key] = session;
+    }
+    Session& session = m_sessions[key];
+    session.lastRequest = std::chrono::steady_clock::now();
+    Track track;
+    track.number = target.track;
+    std::uint32_t ssrc = Random()();
+    if (target.track == kTrackVideo) {
+        StreamStart start;
+        start.clip = m_context.media->Find(profile->videoCodecType, profile->width, profile->height);
+        if (start.clip == nullptr) return {415, {}, {}, {}};
+        start.frameRate = profile->frameRate;
+        Endpoint peer = static_cast<const Connection*>(connection)->Peer();
+        start.rtp = {peer.address, rtpPort};
+        start.rtcp = {peer.address, rtcpPort};
+        start.ssrc = ssrc;
+        start.firstSequence = static_cast<std::uint16_t>(Random()());
+        start.firstTimestamp = Random()();
+        track.stream = m_context.streamer->Add(start);
+    }
+    session.tracks.push_back(track);
+    std::string reply = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtpPort) + "-" +
+                        std::to_string(rtcpPort) + ";server_port=" + std::to_string(m_context.streamer->RtpPort()) +
+                        "-" + std::to_string(m_context.streamer->RtcpPort()) + ";ssrc=" + HexText(ssrc, 8);
+    return {200,
+            {reply, "Session: " + session.id + ";timeout=" + std::to_string(m_context.config->sessionTimeoutS)},
+            {},
+            {}};
+}
+
+RtspServer::Answer RtspServer::Play(const HttpRequest& request, bool playing) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto found = m_sessions.find(SessionKey(request));
+    if (found == m_sessions.end()) return {454, {}, {}, {}};
+    Session& session = found->second;
+    session.lastRequest = std::chrono::steady_clock::now();
+    for (const Track& track : session.tracks)
+        if (track.stream != 0) m_context.streamer->Play(track.stream, playing);
+    Answer answer{200, {"Session: " + session.id}, {}, {}};
+    if (playing) answer.headers.push_back("Range: npt=0.000-");
+    return answer;
+}
+
+RtspServer::Answer RtspServer::Teardown(const HttpRequest& request) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto found = m_sessions.find(SessionKey(request));
+    if (found == m_sessions.end()) return {454, {}, {}, {}};
+    EndSession(found->second);
+    m_sessions.erase(found);
+    return {200, {}, {}, {}};
+}
+
+RtspServer::Answer RtspServer::Touch(const HttpRequest& request) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::string key = SessionKey(request);
+    if (key.empty()) return {200, {}, {}, {}};
+    auto found = m_sessions.find(key);
+    if (found == m_sessions.end()) return {454, {}, {}, {}};
+    found->second.lastRequest = std::chrono::steady_clock::now();
+    return {200, {"Session: " + found->second.id + ";timeout=" + std::to_string(m_context.config->sessionTimeoutS)},
+            {}, {}};
+}
+
+void RtspServer::EndSession(const Session& session) {
+    for (const Track& track : session.tracks)
+        if (track.stream != 0) m_context.streamer->Remove(track.stream);
+}
+
+void RtspServer::EndSessionsOf(const void* connection) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->second.connection == connection) {
+            EndSession(it->second);
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void RtspServer::ExpireSessions() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto timeout = std::chrono::seconds(m_context.config->sessionTimeoutS);
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        auto last = it->second.lastRequest;
+        for (const Track& track : it->second.tracks)
+            if (track.stream != 0) last = std::max(last, m_context.streamer->LastReportFrom(track.stream));
+        if (now - last > timeout) {
+            EndSession(it->second);
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::size_t RtspServer::SessionCount() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_sessions.size();
+}
+
+}  // namespace camsim
