@@ -32,6 +32,9 @@ public:
     // The channel, which must outlive the parser; nothing is delivered until it is set.
     void SetClient(IMediaReceiver* client) { m_client = client; }
 
+    // Bytes held for the picture in progress; never much above kMaxBufferedBytes.
+    std::size_t BufferedBytes() const { return m_buffer.size(); }
+
 protected:
     // Hands `length` bytes to the channel in a frame of `capacity` bytes lent by the host's
     // pool, with the picture size known so far. Silently does nothing without a driver, client,
