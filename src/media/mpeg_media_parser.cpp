@@ -8,8 +8,8 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::uint8_t kVideoObjectLast = 0x1F;   // video_object_start_code 00 .. 1F
-constexpr std::uint8_t kVideoObjectLayerLast = 0x2F;  // video_object_layer_start_code 20 .. 2F
+// video_object_start_code 00 .. 1F, then video_object_layer_start_code 20 .. 2F.
+constexpr std::uint8_t kVideoObjectLayerLast = 0x2F;
 constexpr std::uint8_t kVisualObjectSequence = 0xB0;
 constexpr std::uint8_t kVisualObject = 0xB5;
 constexpr std::uint8_t kVop = 0xB6;
