@@ -1,0 +1,34 @@
+#include "platform/dynamic_library.h"
+
+#include <windows.h>
+
+namespace kestrel::platform {
+
+std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path) {
+    HMODULE handle = ::LoadLibraryA(path.c_str());
+    return handle ? std::unique_ptr<CDynamicLibrary>(new CDynamicLibrary(handle)) : nullptr;
+}
+
+CDynamicLibrary::~CDynamicLibrary() { ::FreeLibrary(static_cast<HMODULE>(m_handle)); }
+
+LibraryFunction CDynamicLibrary::Symbol(const char* name) const {
+    return reinterpret_cast<LibraryFunction>(::GetProcAddress(static_cast<HMODULE>(m_handle), name));
+}
+
+std::string OwnModuleFolder() {
+    HMODULE self = nullptr;
+    // The module holding this function, not the host's executable; its reference count stays.
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCSTR>(&OwnModuleFolder), &self)) {
+        return {};
+    }
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    const std::string name(path, length);
+    const std::size_t separator = name.find_last_of("\\/");
+    return separator == std::string::npos ? std::string() : name.substr(0, separator + 1);
+}
+
+}  // namespace kestrel::platform

@@ -1,0 +1,101 @@
+// The host side the frame-producing fuzzers need: a driver lending one reusable frame and a
+// channel that reads every byte of each frame it gets, so ASan sees a frame overrun.
+#ifndef QUILLON_TESTS_FUZZ_FUZZ_HOST_H
+#define QUILLON_TESTS_FUZZ_FUZZ_HOST_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "runtime/driver_interface.h"
+#include "runtime/frame_record.h"
+
+namespace fuzz_host {
+
+using namespace kestrel;
+
+class CFrame final : public ipcapture::IVideoFrame {
+public:
+    void* Destroy(unsigned int) override { return nullptr; }
+    std::uint32_t GetCapacity() override { return std::uint32_t(data.size()); }
+    std::uint8_t* GetData() override { return data.data(); }
+    std::uint32_t GetDataSize() override { return size; }
+    void SetDataSize(std::uint32_t bytes) override { size = bytes; }
+    void Complete() override {}
+    std::uint64_t GetTimestamp() override { return 0; }
+    void SetTimestamp(std::uint64_t) override {}
+    std::uint32_t GetFlags() override { return 0; }
+    void SetFlags(std::uint32_t) override {}
+    void SetFourCC(std::uint32_t) override {}
+    std::uint32_t GetFourCC() override { return 0; }
+    void SetHeight(std::uint32_t) override {}
+    std::uint32_t GetHeight() override { return 0; }
+    void SetWidth(std::uint32_t) override {}
+    std::uint32_t GetWidth() override { return 0; }
+    void SetSizeClass(std::uint32_t) override {}
+
+    std::vector<std::uint8_t> data;
+    std::uint32_t size = 0;
+};
+
+class CPool final : public ipcapture::IFramePool {
+public:
+    void* Destroy(unsigned int) override { return nullptr; }
+    std::uint32_t GetFrameCount() override { return 1; }
+    ipcapture::IVideoFrame* AllocateFrame(std::uint32_t, std::uint32_t capacity,
+                                          const char*) override {
+        frame.data.assign(capacity, 0);  // exactly what was asked for
+        frame.size = 0;
+        return &frame;
+    }
+    std::uint32_t GetFreeFrameCount() override { return 1; }
+    std::uint32_t GetMaxCapacity() override { return 0; }
+    void Trim() override {}
+    void ReleaseFrame(ipcapture::IVideoFrame*) override {}
+
+    CFrame frame;
+};
+
+class CDriver final : public IDriver {
+public:
+    void DebugMessage(std::uint8_t, const char*, ...) override {}
+    DEVICE_INFO GetDeviceInfo() override { return {}; }
+    std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return {0, 0}; }
+    ipcapture::IFramePool* GetFramePool() override { return &pool; }
+    std::uint32_t GetReservedValue() override { return 0; }
+    std::uint32_t GetCodec() override { return 0; }
+    std::uint32_t GetChannelCount() override { return 1; }
+    std::string GetParameter(std::uint32_t) override { return {}; }
+    std::int32_t GetParameterInt(std::uint32_t) override { return kNoInteger; }
+
+    CPool pool;
+};
+
+class CChannel final : public IMediaParserClient, public IMediaReceiver {
+public:
+    bool OnFrame(ipcapture::IVideoFrame* frame) override {
+        if (frame->GetDataSize() > frame->GetCapacity()) std::abort();
+        volatile std::uint8_t sink = 0;
+        const std::uint8_t* data = frame->GetData();
+        for (std::uint32_t i = 0; i < frame->GetDataSize(); ++i) sink = sink ^ data[i];
+        (void)sink;
+        accept = !accept;  // refusals take their own path
+        return accept;
+    }
+    std::pair<std::uint32_t, std::uint32_t> GetPictureSize() override { return {352, 288}; }
+
+    bool accept = false;
+};
+
+// Feeds `data` as blocks whose sizes come from its first byte, the remainder being the stream.
+template <typename Consume>
+void InBlocks(const std::uint8_t* data, std::size_t size, Consume consume) {
+    if (size == 0) return;
+    const std::size_t block = std::size_t(data[0] % 64) + 1;
+    for (std::size_t at = 1; at < size; at += block) consume(data + at, std::min(block, size - at));
+}
+
+}  // namespace fuzz_host
+
+#endif
