@@ -4,25 +4,15 @@
 #include <new>
 #include <string>
 
+#include "media/mpeg4_start_codes.h"
+
 namespace kestrel {
+
+using namespace mpeg4;
 
 namespace {
 
-// video_object_start_code 00 .. 1F, then video_object_layer_start_code 20 .. 2F.
-constexpr std::uint8_t kVideoObjectLayerLast = 0x2F;
-constexpr std::uint8_t kVisualObjectSequence = 0xB0;
-constexpr std::uint8_t kVisualObject = 0xB5;
-constexpr std::uint8_t kVop = 0xB6;
-// vop_coding_type, the top two bits after the VOP start code: 00 is intra-coded.
-constexpr std::uint8_t kFirstNonIntraCodingByte = 0x40;
-constexpr std::size_t kStartCodeLength = 4;
 constexpr std::size_t npos = std::string::npos;
-
-// A sequence header starts with the visual object sequence; streams without one start it with
-// the visual object, video object or video object layer.
-bool StartsSequenceHeader(std::uint8_t code) {
-    return code == kVisualObjectSequence || code == kVisualObject || code <= kVideoObjectLayerLast;
-}
 
 }  // namespace
 
