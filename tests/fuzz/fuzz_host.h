@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "media/rtp_packet.h"
 #include "runtime/driver_interface.h"
 #include "runtime/frame_record.h"
 
@@ -94,6 +95,27 @@ void InBlocks(const std::uint8_t* data, std::size_t size, Consume consume) {
     if (size == 0) return;
     const std::size_t block = std::size_t(data[0] % 64) + 1;
     for (std::size_t at = 1; at < size; at += block) consume(data + at, std::min(block, size - at));
+}
+
+// Feeds `data` as RTP packets to `parser`: each is a 3-byte record (payload length, 16 bits;
+// flags: bit 0 the marker, bit 1 a lost packet before it) followed by its payload.
+template <typename Parser>
+void InPackets(const std::uint8_t* data, std::size_t size, Parser& parser) {
+    std::uint16_t sequence = 0;
+    for (std::size_t at = 0; at + 3 <= size;) {
+        const std::size_t length = std::min<std::size_t>((data[at] << 8) | data[at + 1], size - at - 3);
+        const std::uint8_t flags = data[at + 2];
+        // A copy of exactly the payload, so ASan sees any read past it.
+        std::vector<std::uint8_t> payload(data + at + 3, data + at + 3 + length);
+        RTPPacket packet;
+        packet.marker = flags & 1;
+        sequence = static_cast<std::uint16_t>(sequence + 1 + ((flags >> 1) & 1));
+        packet.sequenceNumber = sequence;
+        packet.payload = payload.data();
+        packet.payloadLength = static_cast<std::uint32_t>(length);
+        parser.ProcessPacket(packet);
+        at += 3 + length;
+    }
 }
 
 }  // namespace fuzz_host
