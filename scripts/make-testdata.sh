@@ -42,16 +42,16 @@ jpeg() { # size quality pictures name [cjpeg options]
   done
 }
 
-for spec in 704x576:25:500:1 352x288:25:250:1 704x480:30:500:4 352x240:30:250:1 1280x720:25:900:1; do
-  IFS=: read -r size rate kbits slices <<SPEC
-$spec
-SPEC
+for clip in 704x576:25:500:1 352x288:25:250:1 704x480:30:500:4 352x240:30:250:1 1280x720:25:900:1; do
+  IFS=: read -r size rate kbits slices <<CLIP
+$clip
+CLIP
   h264 "$size" "$rate" "$kbits" "$slices"
 done
-for spec in 704x576:25:500 352x288:25:250 704x480:30:500 352x240:30:250; do
-  IFS=: read -r size rate kbits <<SPEC
-$spec
-SPEC
+for clip in 704x576:25:500 352x288:25:250 704x480:30:500 352x240:30:250; do
+  IFS=: read -r size rate kbits <<CLIP
+$clip
+CLIP
   mpeg4 "$size" "$rate" "$kbits"
 done
 jpeg 704x576 50 6 jpeg_704x576_q50.mjpeg
