@@ -34,19 +34,7 @@ public:
     fuzz_host::CFrame frame;
 };
 
-class CPoolDriver final : public IDriver {
-public:
-    void DebugMessage(std::uint8_t, const char*, ...) override {}
-    DEVICE_INFO GetDeviceInfo() override { return {}; }
-    std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return {0, 0}; }
-    ipcapture::IFramePool* GetFramePool() override { return &pool; }
-    std::uint32_t GetReservedValue() override { return 0; }
-    std::uint32_t GetCodec() override { return 0; }
-    std::uint32_t GetChannelCount() override { return 1; }
-    std::string GetParameter(std::uint32_t) override { return {}; }
-    std::int32_t GetParameterInt(std::uint32_t) override { return kNoInteger; }
-    CReusingPool pool;
-};
+using CPoolDriver = testing_support::TPoolDriver<CReusingPool>;
 
 // Takes every frame without looking at it, as a host that queues the buffer would.
 class CAcceptingChannel final : public IMediaParserClient, public IMediaReceiver {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/rtp_packet.h"
+#include "../support/pool_driver.h"
 #include "runtime/driver_interface.h"
 #include "runtime/frame_record.h"
 
@@ -58,20 +59,7 @@ public:
     CFrame frame;
 };
 
-class CDriver final : public IDriver {
-public:
-    void DebugMessage(std::uint8_t, const char*, ...) override {}
-    DEVICE_INFO GetDeviceInfo() override { return {}; }
-    std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return {0, 0}; }
-    ipcapture::IFramePool* GetFramePool() override { return &pool; }
-    std::uint32_t GetReservedValue() override { return 0; }
-    std::uint32_t GetCodec() override { return 0; }
-    std::uint32_t GetChannelCount() override { return 1; }
-    std::string GetParameter(std::uint32_t) override { return {}; }
-    std::int32_t GetParameterInt(std::uint32_t) override { return kNoInteger; }
-
-    CPool pool;
-};
+using CDriver = testing_support::TPoolDriver<CPool>;
 
 class CChannel final : public IMediaParserClient, public IMediaReceiver {
 public:

@@ -11,6 +11,7 @@
 #include "host/reference_host.h"
 #include "rtppack/rtppack.h"
 #include "runtime/driver_interface.h"
+#include "support/pool_driver.h"
 #include "runtime/frame_record.h"
 
 namespace kestrel::testing_support {
@@ -19,20 +20,7 @@ inline rtppack::Bytes ReadTestData(const std::string& name) {
     return rtppack::ReadFile(std::string(QUILLON_TESTDATA_DIR) + "/" + name);
 }
 
-class CPoolDriver final : public IDriver {
-public:
-    void DebugMessage(std::uint8_t, const char*, ...) override {}
-    DEVICE_INFO GetDeviceInfo() override { return {}; }
-    std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return {0, 0}; }
-    ipcapture::IFramePool* GetFramePool() override { return &pool; }
-    std::uint32_t GetReservedValue() override { return 0; }
-    std::uint32_t GetCodec() override { return 0; }
-    std::uint32_t GetChannelCount() override { return 1; }
-    std::string GetParameter(std::uint32_t) override { return {}; }
-    std::int32_t GetParameterInt(std::uint32_t) override { return kNoInteger; }
-
-    quillon_host::CHostFramePool pool;
-};
+using CPoolDriver = TPoolDriver<quillon_host::CHostFramePool>;
 
 struct RecordedFrame {
     std::uint32_t fourCC;
