@@ -27,6 +27,15 @@ CHostVideoFrame::CHostVideoFrame(std::uint32_t fourCC, std::uint32_t capacity)
     : m_data(capacity), m_fourCC(fourCC) {}
 
 void* CHostVideoFrame::Destroy(unsigned int flags) { return DestroyObject(this, flags); }
+
+void CHostVideoFrame::Reuse(std::uint32_t fourCC, std::uint32_t capacity) {
+    if (m_data.size() < capacity) m_data.resize(capacity);
+    m_dataSize = 0;
+    m_fourCC = fourCC;
+    m_width = m_height = m_sizeClass = m_flags = 0;
+    m_timestamp = 0;
+    m_complete = false;
+}
 std::uint32_t CHostVideoFrame::GetCapacity() { return std::uint32_t(m_data.size()); }
 std::uint8_t* CHostVideoFrame::GetData() { return m_data.data(); }
 std::uint32_t CHostVideoFrame::GetDataSize() { return m_dataSize; }

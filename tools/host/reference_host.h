@@ -62,6 +62,8 @@ public:
 
     std::uint32_t SizeClass() const { return m_sizeClass; }
     bool IsComplete() const { return m_complete; }
+    // Ready to be lent again: the fields as new, the buffer kept and grown to `capacity`.
+    void Reuse(std::uint32_t fourCC, std::uint32_t capacity);
 
 private:
     std::vector<std::uint8_t> m_data;

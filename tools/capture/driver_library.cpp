@@ -1,0 +1,26 @@
+#include "capture/driver_library.h"
+
+namespace quillon_capture {
+
+std::string CDriverLibrary::DefaultPath() {
+    return kestrel::platform::OwnModuleFolder() + QUILLON_LIBRARY_FILE;
+}
+
+std::unique_ptr<CDriverLibrary> CDriverLibrary::Load(const std::string& path, std::string* error) {
+    auto library = kestrel::platform::CDynamicLibrary::Load(path);
+    if (!library) {
+        *error = "cannot load the driver library " + path;
+        return nullptr;
+    }
+    std::unique_ptr<CDriverLibrary> driver(new CDriverLibrary);
+    driver->m_create = reinterpret_cast<CreateFunction>(library->Symbol("CreateIPCaptureEx"));
+    driver->m_delete = reinterpret_cast<DeleteFunction>(library->Symbol("DeleteIPCaptureEx"));
+    if (!driver->m_create || !driver->m_delete) {
+        *error = path + " lacks the exports CreateIPCaptureEx and DeleteIPCaptureEx";
+        return nullptr;
+    }
+    driver->m_library = std::move(library);
+    return driver;
+}
+
+}  // namespace quillon_capture

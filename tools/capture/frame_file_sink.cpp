@@ -1,0 +1,94 @@
+#include "capture/frame_file_sink.h"
+
+#include "runtime/host_call.h"
+
+namespace quillon_capture {
+
+using namespace kestrel::ipcapture;
+
+bool IsKeyFrame(std::uint32_t fourCC) {
+    return fourCC == kFourCCJpeg || fourCC == kFourCCH264Key || fourCC == kFourCCMpeg4Key;
+}
+
+namespace {
+
+std::string FrameFileName(const std::string& stem, std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
+    return stem + "-" + digits + ".jpg";
+}
+
+}  // namespace
+
+CFrameFileSink::CFrameFileSink(FrameOutput output, std::string path)
+    : m_output(output), m_path(std::move(path)) {}
+
+CFrameFileSink::~CFrameFileSink() { Close(); }
+
+bool CFrameFileSink::Open() {
+    m_opened = std::chrono::steady_clock::now();
+    if (m_output != FrameOutput::kStream) return true;
+    m_file = std::fopen(m_path.c_str(), "wb");
+    return m_file != nullptr;
+}
+
+void CFrameFileSink::Close() {
+    if (m_file && std::fclose(m_file) != 0) m_writeFailed = true;
+    m_file = nullptr;
+}
+
+void* CFrameFileSink::Destroy(unsigned int flags) { return kestrel::DestroyObject(this, flags); }
+
+bool CFrameFileSink::DeliverFrame(IVideoFrame* frame) {
+    const std::uint64_t number = ++m_frames;
+    if (number == 1) {
+        const auto elapsed = std::chrono::steady_clock::now() - m_opened;
+        m_firstFrameMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+    }
+    const bool key = IsKeyFrame(frame->GetFourCC());
+    if (key) ++m_keyFrames;
+    // A file that starts with a difference frame decodes with errors up to the next key frame.
+    m_keySeen = m_keySeen || key;
+    if (!m_keySeen) {
+        ++m_skipped;
+        return true;
+    }
+    const std::uint32_t size = frame->GetDataSize();
+    if (!m_writeFailed && !Write(frame->GetData(), size)) m_writeFailed = true;
+    m_written += size;
+    return true;
+}
+
+bool CFrameFileSink::Write(const std::uint8_t* data, std::uint32_t size) {
+    switch (m_output) {
+        case FrameOutput::kDiscard:
+            return true;
+        case FrameOutput::kStream:
+            return m_file && std::fwrite(data, 1, size, m_file) == size;
+        case FrameOutput::kJpegPerFrame: {
+            std::FILE* file = std::fopen(FrameFileName(m_path, m_frames - m_skipped).c_str(), "wb");
+            if (!file) return false;
+            const bool written = std::fwrite(data, 1, size, file) == size;
+            return std::fclose(file) == 0 && written;
+        }
+    }
+    return false;
+}
+
+void CFrameFileSink::OnChannelEvent(std::uint32_t) {}
+
+void CFrameFileSink::OnSignalLost() { ++m_signalLost; }
+
+SinkCounters CFrameFileSink::Counters() const {
+    SinkCounters counters;
+    counters.frames = m_frames;
+    counters.keyFrames = m_keyFrames;
+    counters.written = m_written;
+    counters.skipped = m_skipped;
+    counters.signalLost = m_signalLost;
+    counters.firstFrameMs = m_firstFrameMs;
+    counters.writeFailed = m_writeFailed;
+    return counters;
+}
+
+}  // namespace quillon_capture
