@@ -1,8 +1,13 @@
 #!/bin/bash
-# Sets up the machine, builds the native library and runs the main job.
+# The main job: sets up the machine, builds the driver library and the capture program, and
+# captures ten seconds of H.264 704x576 at 25 fps from the camera simulator into
+# build/capture/capture.h264. Extra arguments go to `quillon-capture capture` and override these
+# (for example --transport http for JPEG over HTTP).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
 cmake --preset native >/dev/null
-cmake --build --preset native
-exec build/native/bin/quillon-capture "$@"
+cmake --build --preset native --target quillon quillon-capture
+mkdir -p build/capture
+build/native/bin/quillon-capture capture --simulate --size 704x576 --fps 25 \
+  --duration 10 --output build/capture/capture "$@"

@@ -1,0 +1,118 @@
+#!/bin/bash
+# Load run: one camera simulator streams H.264 704x576 at 25 fps and about 4 Mbit/s; one
+# quillon-capture process holds N driver objects with one channel each (as a recording server
+# holds N cameras) for N = 16, 64, 256; then ffmpeg receives 1 and 16 of the same streams.
+# Prints per N the driver's CPU (user+sys) and resident memory per channel, its threads, the
+# frames delivered and lost by cause and the time to the first frame, and ffmpeg's CPU per stream.
+#   scripts/load.sh [seconds per run, default 40] [counts, default "16 64 256"]
+# CPU and memory are measured over the steady part of each run, after the first 10 s.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-40}
+counts=${2:-16 64 256}
+warmup=10
+window=$((seconds - warmup - 5))
+[ "$window" -ge 5 ] || { echo "load: give at least 20 seconds per run" >&2; exit 2; }
+bin=build/native/bin
+cmake --preset native >/dev/null
+cmake --build build/native --target quillon quillon-capture quillon-camsim >/dev/null
+
+work=$(mktemp -d)
+camsim_pid=""
+cleanup() {
+  [ -n "$camsim_pid" ] && kill "$camsim_pid" 2>/dev/null && wait "$camsim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The simulator streams the clip nearest the stream's size; this one replaces the 0.5 Mbit/s
+# test clip with a 4 Mbit/s one: noise keeps the encoder at its rate, which it overshoots to about 4.
+cp testdata/* "$work/"
+ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=704x576:rate=25:duration=4,noise=alls=8:allf=t" \
+  -c:v libx264 -profile:v baseline -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 \
+  -b:v 3600k -minrate 3600k -maxrate 3600k -bufsize 3600k -threads 1 -x264-params repeat-headers=1 \
+  -f h264 "$work/h264_704x576.264"
+clip_kbits=$(( $(stat -c %s "$work/h264_704x576.264") * 8 / 4 / 1000 ))
+echo "clip: H.264 704x576 25 fps, ${clip_kbits} kbit/s"
+
+"$bin/quillon-camsim" --media "$work" --no-control --stream Channel1,2,4,704x576,25,50 --pacers 2 \
+  >"$work/camsim.out" &
+camsim_pid=$!
+for _ in $(seq 50); do grep -q '^rtsp ' "$work/camsim.out" 2>/dev/null && break; sleep 0.1; done
+web=$(sed -n 's|^web http://127.0.0.1:\([0-9]*\)/|\1|p' "$work/camsim.out")
+rtsp=$(sed -n 's|^rtsp rtsp://127.0.0.1:\([0-9]*\)/|\1|p' "$work/camsim.out")
+[ -n "$web" ] && [ -n "$rtsp" ] || { echo "load: the simulator did not start" >&2; exit 1; }
+
+ticks_per_second=$(getconf CLK_TCK)
+cpu_ticks() {  # cpu_ticks PID...: user+sys clock ticks of the processes so far
+  local total=0 pid
+  for pid in "$@"; do
+    total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat")))
+  done
+  echo "$total"
+}
+status_field() {  # status_field PID NAME: a number from /proc/PID/status
+  awk -v name="$2:" '$1 == name {print $2}' "/proc/$1/status"
+}
+per() {  # per VALUE COUNT DECIMALS
+  awk -v v="$1" -v n="$2" -v d="$3" 'BEGIN {printf "%.*f", d, v / n}'
+}
+
+declare -a rows
+for n in $counts; do
+  "$bin/quillon-capture" capture --address 127.0.0.1 --port "$web" --cameras "$n" --codec h264 \
+    --size 704x576 --fps 25 --duration "$seconds" --connect-timeout 30 --discard --quiet \
+    >"$work/capture-$n.out" 2>&1 &
+  pid=$!
+  sleep "$warmup"
+  before=$(cpu_ticks $pid)
+  sleep "$window"
+  after=$(cpu_ticks $pid)
+  rss_kb=$(status_field $pid VmRSS)
+  threads=$(status_field $pid Threads)
+  wait $pid || echo "load: the capture of $n channels ended with a failure (see below)"
+  cpu_percent=$(awk -v t=$((after - before)) -v hz="$ticks_per_second" -v w="$window" 'BEGIN {printf "%.1f", 100 * t / hz / w}')
+  summary=$(grep '^all ' "$work/capture-$n.out" || true)
+  frames=$(sed -n 's/.* with video, \([0-9]*\) frames.*/\1/p' <<<"$summary")
+  first=$(sed -n 's/.*first frame median \([0-9.]*\) s, worst \([0-9.]*\) s.*/\1 \/ \2 s/p' <<<"$summary")
+  losses=$(sed -n 's/.*; losses: \(.*\); signal lost.*/\1/p' <<<"$summary")
+  rows+=("$(printf '| %s | %s%% | %s%% | %s MiB | %s | %s | %s | %s |' "$n" "$cpu_percent" \
+    "$(per "$cpu_percent" "$n" 2)" "$(per "$rss_kb" $((n * 1024)) 2)" "$threads" "${frames:-?}" \
+    "${losses:-?}" "${first:-?}")")
+  grep -v '^driver message\|^camera [0-9]* driver message' "$work/capture-$n.out" | tail -3
+done
+
+session=$(curl -s -D - -o /dev/null -d 'version=1.0&action=login&userName=admin&password=admin' \
+  "http://127.0.0.1:$web/System.xml" | sed -n 's/^sessionID: *\([^\r]*\).*/\1/Ip')
+url="rtsp://127.0.0.1:$rtsp/StreamingSetting?version=1.0&action=getRTSPStream&sessionID=$session&ChannelID=1&ChannelName=Channel1"
+declare -a ffmpeg_rows
+for n in 1 16; do
+  pids=()
+  for _ in $(seq "$n"); do
+    ffmpeg -nostdin -v error -rtsp_transport udp -i "$url" -c copy -f null - 2>>"$work/ffmpeg.err" &
+    pids+=($!)
+  done
+  sleep "$warmup"
+  before=$(cpu_ticks "${pids[@]}")
+  sleep "$window"
+  after=$(cpu_ticks "${pids[@]}")
+  kill -INT "${pids[@]}" 2>/dev/null || true
+  wait "${pids[@]}" 2>/dev/null || true
+  cpu_percent=$(awk -v t=$((after - before)) -v hz="$ticks_per_second" -v w="$window" 'BEGIN {printf "%.1f", 100 * t / hz / w}')
+  ffmpeg_rows+=("| ffmpeg x $n | $cpu_percent% | $(per "$cpu_percent" "$n" 2)% |")
+done
+
+echo
+echo "Quillon: one process, N driver objects with one H.264 channel each, ${clip_kbits} kbit/s per stream;"
+echo "CPU and memory over ${window} s of steady streaming; frames and losses over the whole ${seconds} s run."
+echo
+echo "| channels | CPU (user+sys, % of one core) | CPU per channel | RSS per channel | threads | frames delivered | lost by cause | first frame median / worst |"
+echo "|---|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
+echo
+echo "ffmpeg -rtsp_transport udp -i URL -c copy -f null - on the same streams:"
+echo
+echo "| receivers | CPU (user+sys, % of one core) | CPU per stream |"
+echo "|---|---|---|"
+printf '%s\n' "${ffmpeg_rows[@]}"
+if [ -s "$work/ffmpeg.err" ]; then echo; echo "ffmpeg said:"; sort "$work/ffmpeg.err" | uniq -c | head -5; fi
