@@ -97,6 +97,38 @@ struct CaptureCamera {
     std::vector<CaptureChannel> channels;
 };
 
+// What all channels together delivered and lost.
+struct CaptureTotals {
+    SinkCounters counters;
+    ChannelLosses losses;
+    bool lossesReported = false;
+    std::vector<double> firstFrames;  // seconds, of the channels with video
+
+    void Add(const SinkCounters& channel, const ChannelReport& report) {
+        counters.frames += channel.frames;
+        counters.keyFrames += channel.keyFrames;
+        counters.written += channel.written;
+        counters.signalLost += channel.signalLost;
+        if (channel.frames > 0) firstFrames.push_back(channel.firstFrameMs / 1000.0);
+        if (report.status.losses) {
+            losses += *report.status.losses;
+            lossesReported = true;
+        }
+    }
+
+    // Needs at least one channel with video.
+    std::string Line(double seconds) {
+        std::sort(firstFrames.begin(), firstFrames.end());
+        const double median = firstFrames[firstFrames.size() / 2];
+        return "all channels: " + std::to_string(firstFrames.size()) + " with video, " +
+               std::to_string(counters.frames) + " frames (" + std::to_string(counters.keyFrames) + " key), " +
+               Megabytes(counters.written) + " in " + Fixed(seconds, 1) + " s; first frame median " +
+               Fixed(median, 2) + " s, worst " + Fixed(firstFrames.back(), 2) + " s; losses: " +
+               FormatLosses(lossesReported ? std::optional<ChannelLosses>(losses) : std::nullopt) +
+               "; signal lost " + std::to_string(counters.signalLost) + " times";
+    }
+};
+
 class CCaptureRun {
 public:
     CCaptureRun(const CaptureOptions& options, PreparedCamera& prepared, CConsole& console)
@@ -112,7 +144,9 @@ private:
     void ShowProgress(double sinceLast);
     std::string ProgressLine(CaptureChannel& channel, IIPVideoCapture* capture, double sinceLast);
     void StopCameras();
+    // Prints the summary; false when a channel had no video or its file failed.
     bool Summarise();
+    bool SummariseChannel(const CaptureChannel& channel, double seconds, bool listed);
     std::string FilePath(std::uint32_t camera, std::uint32_t channel) const;
     std::size_t ChannelCount() const;
     bool AnyVideo() const;
@@ -257,71 +291,54 @@ void CCaptureRun::StopCameras() {
 }
 
 bool CCaptureRun::Summarise() {
-    const bool listed = ChannelCount() <= kMostChannelsListed;
     const double seconds = Seconds(m_stopped - m_started);
-    const std::uint32_t fps = (1000 + m_options.channel.frameInterval / 2) / m_options.channel.frameInterval;
+    const bool listed = ChannelCount() <= kMostChannelsListed;
+    CaptureTotals totals;
     bool complete = true;
-    SinkCounters total;
-    ChannelLosses losses;
-    bool lossesReported = false;
-    std::vector<double> firstFrames;
     for (const CaptureCamera& camera : m_cameras) {
         for (const CaptureChannel& channel : camera.channels) {
-            const SinkCounters counters = channel.sink->Counters();
-            const std::optional<ChannelLosses>& channelLosses = channel.last.status.losses;
-            if (channelLosses) {
-                losses += *channelLosses;
-                lossesReported = true;
-            }
-            total.frames += counters.frames;
-            total.keyFrames += counters.keyFrames;
-            total.written += counters.written;
-            total.signalLost += counters.signalLost;
-            if (counters.frames == 0) {
-                complete = false;
-                const std::string condition = channel.last.status.condition;
-                m_console.Error("quillon-capture: no video from " + CameraAddress(m_prepared.camera) +
-                                  " " + channel.label + " within " + Fixed(seconds, 0) + " s: " +
-                                  (condition.empty() ? channel.last.Describe() : condition));
-                continue;
-            }
-            const double first = counters.firstFrameMs / 1000.0;
-            firstFrames.push_back(first);
-            if (counters.writeFailed) {
-                complete = false;
-                m_console.Error("quillon-capture: " + channel.label + ": writing " +
-                                  channel.sink->Path() + " failed");
-            }
-            if (!listed) continue;
-            const double video = std::max(seconds - first, 0.001);
-            std::string line = channel.label + ": " + std::to_string(counters.frames) + " frames (" +
-                               std::to_string(counters.keyFrames) + " key) in " + Fixed(video, 1) + " s, " +
-                               Fixed(counters.frames / video, 1) + " fps, " + Mbits(counters.written, video) +
-                               ", " + Megabytes(counters.written) + "; first frame after " +
-                               Fixed(first, 2) + " s; losses: " + FormatLosses(channelLosses);
-            if (counters.skipped) line += "; " + std::to_string(counters.skipped) + " frames before the first key frame not written";
-            if (counters.signalLost) line += "; signal lost " + std::to_string(counters.signalLost) + " times";
-            m_console.Message(line);
-            if (m_options.frames == FrameOutput::kStream) {
-                m_console.Message("  file " + channel.sink->Path() + ", play it with: ffplay -framerate " +
-                                  std::to_string(fps) + " " + channel.sink->Path() + " (or open it in VLC)");
-            } else if (m_options.frames == FrameOutput::kJpegPerFrame) {
-                m_console.Message("  pictures " + channel.sink->Path() + "-000001.jpg and on");
-            }
+            totals.Add(channel.sink->Counters(), channel.last);
+            complete = SummariseChannel(channel, seconds, listed) && complete;
         }
     }
-    if (ChannelCount() > 1 && !firstFrames.empty()) {
-        std::sort(firstFrames.begin(), firstFrames.end());
-        const double median = firstFrames[firstFrames.size() / 2];
-        m_console.Message("all " + std::to_string(ChannelCount()) + " channels: " +
-                          std::to_string(firstFrames.size()) + " with video, " +
-                          std::to_string(total.frames) + " frames (" + std::to_string(total.keyFrames) +
-                          " key), " + Megabytes(total.written) + " in " + Fixed(seconds, 1) + " s; first frame median " +
-                          Fixed(median, 2) + " s, worst " + Fixed(firstFrames.back(), 2) + " s; losses: " +
-                          FormatLosses(lossesReported ? std::optional<ChannelLosses>(losses) : std::nullopt) +
-                          "; signal lost " + std::to_string(total.signalLost) + " times");
-    }
+    if (ChannelCount() > 1 && !totals.firstFrames.empty()) m_console.Message(totals.Line(seconds));
     return complete;
+}
+
+bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds, bool listed) {
+    const SinkCounters counters = channel.sink->Counters();
+    if (counters.frames == 0) {
+        const std::string& condition = channel.last.status.condition;
+        m_console.Error("quillon-capture: no video from " + CameraAddress(m_prepared.camera) + " " +
+                        channel.label + " within " + Fixed(seconds, 1) + " s: " +
+                        (condition.empty() ? channel.last.Describe() : condition));
+        return false;
+    }
+    if (counters.writeFailed) {
+        m_console.Error("quillon-capture: " + channel.label + ": writing " + channel.sink->Path() + " failed");
+    }
+    if (!listed) return !counters.writeFailed;
+    const double first = counters.firstFrameMs / 1000.0;
+    const double video = std::max(seconds - first, 0.001);
+    std::string line = channel.label + ": " + std::to_string(counters.frames) + " frames (" +
+                       std::to_string(counters.keyFrames) + " key) in " + Fixed(video, 1) + " s, " +
+                       Fixed(counters.frames / video, 1) + " fps, " + Mbits(counters.written, video) + ", " +
+                       Megabytes(counters.written) + "; first frame after " + Fixed(first, 2) +
+                       " s; losses: " + FormatLosses(channel.last.status.losses);
+    if (counters.skipped) {
+        line += "; " + std::to_string(counters.skipped) + " frames before the first key frame not written";
+    }
+    if (counters.signalLost) line += "; signal lost " + std::to_string(counters.signalLost) + " times";
+    m_console.Message(line);
+    const std::string& path = channel.sink->Path();
+    if (m_options.frames == FrameOutput::kStream) {
+        const std::uint32_t fps = (1000 + m_options.channel.frameInterval / 2) / m_options.channel.frameInterval;
+        m_console.Message("  file " + path + ", play it with: ffplay -framerate " + std::to_string(fps) + " " +
+                          path + " (or open it in VLC)");
+    } else if (m_options.frames == FrameOutput::kJpegPerFrame) {
+        m_console.Message("  pictures " + path + "-000001.jpg and on");
+    }
+    return !counters.writeFailed;
 }
 
 std::string CCaptureRun::FilePath(std::uint32_t camera, std::uint32_t channel) const {
