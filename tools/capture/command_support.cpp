@@ -13,7 +13,7 @@ namespace {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
-extern "C" void OnStopSignal(int) { g_stopRequested = 1; }
+void OnStopSignal(int) { g_stopRequested = 1; }
 
 }  // namespace
 
