@@ -89,7 +89,8 @@ TEST(CaptureProgramTest, EveryCodecAndJpegOverHttpGivesAFileThatDecodes) {
         const long skipped = std::max(0L, Number(run.output, "([0-9]+) frames before the first key frame"));
         EXPECT_GE(frames - skipped, 25) << c.name << ":\n" << run.output;  // a second of video at least
         const std::string file = OutputFolder(c.name) + "/" + c.file;
-        EXPECT_NE(run.output.find("play it with: ffplay -framerate 25 " + file), std::string::npos) << run.output;
+        EXPECT_TRUE(std::regex_search(run.output, std::regex("play it with: ffplay -framerate [0-9]+ " + file)))
+            << run.output;
 
         // Every frame decodes, at the size asked for, and ffprobe has nothing to complain about.
         const ProgramRun probe = RunProgram(

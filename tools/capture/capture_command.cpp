@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -332,7 +333,8 @@ bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds
     m_console.Message(line);
     const std::string& path = channel.sink->Path();
     if (m_options.frames == FrameOutput::kStream) {
-        const std::uint32_t fps = (1000 + m_options.channel.frameInterval / 2) / m_options.channel.frameInterval;
+        // The rate that arrived: the camera may stream slower than asked (MJPEG over HTTP does).
+        const long fps = std::max(1L, std::lround(counters.frames / video));
         m_console.Message("  file " + path + ", play it with: ffplay -framerate " + std::to_string(fps) + " " +
                           path + " (or open it in VLC)");
     } else if (m_options.frames == FrameOutput::kJpegPerFrame) {
@@ -374,7 +376,6 @@ int RunCapture(const CaptureOptions& options) {
     request.height = options.channel.height;
     request.frameRate = (1000 + options.channel.frameInterval / 2) / options.channel.frameInterval;
     request.quality = options.channel.quality;
-    request.channels = options.target.camera.channelCount;
     PreparedCamera prepared;
     std::string error;
     if (!PrepareCamera(options.target, request, console, &prepared, &error)) {

@@ -54,13 +54,16 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    bool Write(const std::uint8_t* data, std::uint32_t size);
+    bool Write(const std::uint8_t* data, std::uint32_t size, bool h264);
+    bool WriteStream(const std::uint8_t* data, std::uint32_t size, bool h264);
+    bool WritePicture(const std::uint8_t* data, std::uint32_t size);
 
     const FrameOutput m_output;
     const std::string m_path;
     std::FILE* m_file = nullptr;  // the stream file; used by the delivering thread only
     std::chrono::steady_clock::time_point m_opened;  // set by Open before any delivery
     bool m_keySeen = false;                          // delivering thread only
+    bool m_delimiterHeld = false;  // an H.264 delimiter taken off the previous frame's end
     std::atomic<std::uint64_t> m_frames{0};
     std::atomic<std::uint64_t> m_keyFrames{0};
     std::atomic<std::uint64_t> m_written{0};

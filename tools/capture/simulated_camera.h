@@ -10,13 +10,13 @@
 namespace quillon_capture {
 
 // What the simulated camera streams at first (the driver adapts it to the channel's request).
+// It has two streams, as the cameras do: H.264 or MPEG-4 (by `codec`) and JPEG.
 struct SimulatedCameraRequest {
     std::uint32_t codec = 3;  // the host's codec number
     std::uint32_t width = 704;
     std::uint32_t height = 576;
     std::uint32_t frameRate = 25;
     std::uint32_t quality = 50;
-    std::uint32_t channels = 1;
     std::uint32_t inputs = 2;
     std::uint32_t outputs = 2;
     std::string user = "admin";

@@ -2,18 +2,11 @@
 
 #include "camsim/camera_simulator.h"
 #include "capture/simulated_camera.h"
+#include "quillon/quillon.h"
 
 namespace quillon_capture {
 
 namespace {
-
-const char* CameraCodec(std::uint32_t hostCodec) {
-    switch (hostCodec) {
-        case 1: return camsim::kCodecJpeg;
-        case 2: return camsim::kCodecMpeg4;
-        default: return camsim::kCodecH264;
-    }
-}
 
 class CCamsimCamera final : public ISimulatedCamera {
 public:
@@ -37,12 +30,14 @@ std::unique_ptr<ISimulatedCamera> StartSimulatedCamera(const SimulatedCameraRequ
     config.inputCount = request.inputs;
     config.outputCount = request.outputs;
     config.controlEnabled = false;
-    config.streams.clear();
-    for (std::uint32_t channel = 1; channel <= request.channels; ++channel) {
-        config.streams.push_back({"Channel" + std::to_string(channel), "2", CameraCodec(request.codec),
-                                  request.width, request.height,
-                                  std::clamp<std::uint32_t>(request.frameRate, 1, 60), request.quality, true});
-    }
+    // Like the cameras themselves: the first stream H.264 or MPEG-4, the second JPEG. The driver
+    // picks its stream by codec and adapts it.
+    const auto frameRate = std::clamp<std::uint32_t>(request.frameRate, 1, 60);
+    const char* firstCodec = request.codec == kestrel::ipcapture::kCodecMpeg4 ? camsim::kCodecMpeg4 : camsim::kCodecH264;
+    config.streams = {
+        {"Channel1", "2", firstCodec, request.width, request.height, frameRate, request.quality, true},
+        {"Channel2", "2", camsim::kCodecJpeg, request.width, request.height, frameRate, request.quality, true},
+    };
     auto camera = std::make_unique<CCamsimCamera>(config);
     if (!camera->Start()) {
         *error = "the simulated camera cannot listen on 127.0.0.1";
