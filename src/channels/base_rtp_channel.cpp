@@ -13,9 +13,10 @@ CBaseRTPChannel::CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcaptu
                                  std::uint32_t keepAliveInterval)
     : CBaseCameraChannel(channel, driver, sink), m_keepAliveInterval(keepAliveInterval) {}
 
-std::int32_t CBaseRTPChannel::OnRTPPacket(CRTPReceiver*, const platform::Ipv4Endpoint& fromAddress,
+std::int32_t CBaseRTPChannel::OnRTPPacket(CRTPReceiver* receiver, const platform::Ipv4Endpoint& fromAddress,
                                           const RTPPacket& packet) {
     if (fromAddress.address != m_cameraAddress.load(std::memory_order_relaxed)) return 0;
+    m_status.SetKernelDrops(receiver->GetPort().GetKernelDrops());
     if (m_watchingPort.load(std::memory_order_relaxed)) m_packetEvent.Set();
     m_status.CountPacket(packet.payloadLength);
     if (m_haveSequence && packet.sequenceNumber != std::uint16_t(m_lastSequence + 1)) m_status.CountGap();
