@@ -1,11 +1,13 @@
 #include "capture/capture_command.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/channel_status.h"
@@ -24,6 +26,8 @@ namespace {
 // Above this many channels the progress and the summary show totals only.
 constexpr std::size_t kMostChannelsListed = 16;
 constexpr std::uint32_t kStatusTextSize = 512;
+// Threads that stop the cameras at the end.
+constexpr std::size_t kStoppingThreads = 16;
 // Frames a driver object may hold at once: a few per channel in flight.
 constexpr std::uint32_t kPoolFramesPerChannel = 8;
 
@@ -104,6 +108,7 @@ struct CaptureTotals {
     ChannelLosses losses;
     bool lossesReported = false;
     std::vector<double> firstFrames;  // seconds, of the channels with video
+    double rateSum = 0;               // frames per second, over the channels with video
 
     void Add(const SinkCounters& channel, const ChannelReport& report) {
         counters.frames += channel.frames;
@@ -111,6 +116,9 @@ struct CaptureTotals {
         counters.written += channel.written;
         counters.signalLost += channel.signalLost;
         if (channel.frames > 0) firstFrames.push_back(channel.firstFrameMs / 1000.0);
+        if (channel.frames > 1 && channel.lastFrameMs > channel.firstFrameMs) {
+            rateSum += (channel.frames - 1) * 1000.0 / double(channel.lastFrameMs - channel.firstFrameMs);
+        }
         if (report.status.losses) {
             losses += *report.status.losses;
             lossesReported = true;
@@ -123,7 +131,8 @@ struct CaptureTotals {
         const double median = firstFrames[firstFrames.size() / 2];
         return "all channels: " + std::to_string(firstFrames.size()) + " with video, " +
                std::to_string(counters.frames) + " frames (" + std::to_string(counters.keyFrames) + " key), " +
-               Megabytes(counters.written) + " in " + Fixed(seconds, 1) + " s; first frame median " +
+               Megabytes(counters.written) + " in " + Fixed(seconds, 1) + " s, " +
+               Fixed(rateSum / firstFrames.size(), 1) + " fps per channel; first frame median " +
                Fixed(median, 2) + " s, worst " + Fixed(firstFrames.back(), 2) + " s; losses: " +
                FormatLosses(lossesReported ? std::optional<ChannelLosses>(losses) : std::nullopt) +
                "; signal lost " + std::to_string(counters.signalLost) + " times";
@@ -145,6 +154,7 @@ private:
     void ShowProgress(double sinceLast);
     std::string ProgressLine(CaptureChannel& channel, IIPVideoCapture* capture, double sinceLast);
     void StopCameras();
+    void StopCamera(CaptureCamera& camera);
     // Prints the summary; false when a channel had no video or its file failed.
     bool Summarise();
     bool SummariseChannel(const CaptureChannel& channel, double seconds, bool listed);
@@ -278,17 +288,29 @@ std::string CCaptureRun::ProgressLine(CaptureChannel& channel, IIPVideoCapture* 
 }
 
 void CCaptureRun::StopCameras() {
-    for (CaptureCamera& camera : m_cameras) {
-        if (camera.initialised) {
-            IIPVideoCapture* capture = camera.driver->GetVideoCapture();
-            for (const CaptureChannel& channel : camera.channels) capture->StopChannel(channel.index);
-            camera.driver->Uninit();
-        }
-        if (camera.driver) m_prepared.library->Delete(camera.driver);
-        camera.driver = nullptr;
-        // Nothing calls the sinks after StopChannel, so their files can close now.
-        for (CaptureChannel& channel : camera.channels) channel.sink->Close();
+    // Each stop waits for its channel's session to end; a server holding many cameras stops them
+    // side by side rather than one after another.
+    std::atomic<std::size_t> next{0};
+    auto stopSome = [&] {
+        for (std::size_t i = next++; i < m_cameras.size(); i = next++) StopCamera(m_cameras[i]);
+    };
+    std::vector<std::thread> stoppers;
+    const std::size_t helpers = std::min<std::size_t>(m_cameras.size(), kStoppingThreads) - 1;
+    for (std::size_t i = 0; i < helpers; ++i) stoppers.emplace_back(stopSome);
+    stopSome();
+    for (std::thread& stopper : stoppers) stopper.join();
+}
+
+void CCaptureRun::StopCamera(CaptureCamera& camera) {
+    if (camera.initialised) {
+        IIPVideoCapture* capture = camera.driver->GetVideoCapture();
+        for (const CaptureChannel& channel : camera.channels) capture->StopChannel(channel.index);
+        camera.driver->Uninit();
     }
+    if (camera.driver) m_prepared.library->Delete(camera.driver);
+    camera.driver = nullptr;
+    // Nothing calls the sinks after StopChannel, so their files can close now.
+    for (CaptureChannel& channel : camera.channels) channel.sink->Close();
 }
 
 bool CCaptureRun::Summarise() {
@@ -320,10 +342,13 @@ bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds
     }
     if (!listed) return !counters.writeFailed;
     const double first = counters.firstFrameMs / 1000.0;
-    const double video = std::max(seconds - first, 0.001);
+    // From the first frame to the last: the channels of a camera stop one after another, and
+    // frames keep coming until each has stopped.
+    const double video = std::max((counters.lastFrameMs - counters.firstFrameMs) / 1000.0, 0.001);
+    const double rate = counters.frames > 1 ? (counters.frames - 1) / video : 0;
     std::string line = channel.label + ": " + std::to_string(counters.frames) + " frames (" +
                        std::to_string(counters.keyFrames) + " key) in " + Fixed(video, 1) + " s, " +
-                       Fixed(counters.frames / video, 1) + " fps, " + Mbits(counters.written, video) + ", " +
+                       Fixed(rate, 1) + " fps, " + Mbits(counters.written, video) + ", " +
                        Megabytes(counters.written) + "; first frame after " + Fixed(first, 2) +
                        " s; losses: " + FormatLosses(channel.last.status.losses);
     if (counters.skipped) {
@@ -334,7 +359,7 @@ bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds
     const std::string& path = channel.sink->Path();
     if (m_options.frames == FrameOutput::kStream) {
         // The rate that arrived: the camera may stream slower than asked (MJPEG over HTTP does).
-        const long fps = std::max(1L, std::lround(counters.frames / video));
+        const long fps = std::max(1L, std::lround(rate));
         m_console.Message("  file " + path + ", play it with: ffplay -framerate " + std::to_string(fps) + " " +
                           path + " (or open it in VLC)");
     } else if (m_options.frames == FrameOutput::kJpegPerFrame) {

@@ -54,11 +54,9 @@ void CFrameFileSink::Close() {
 void* CFrameFileSink::Destroy(unsigned int flags) { return kestrel::DestroyObject(this, flags); }
 
 bool CFrameFileSink::DeliverFrame(IVideoFrame* frame) {
-    const std::uint64_t number = ++m_frames;
-    if (number == 1) {
-        const auto elapsed = std::chrono::steady_clock::now() - m_opened;
-        m_firstFrameMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
-    }
+    const auto elapsed = std::chrono::steady_clock::now() - m_opened;
+    m_lastFrameMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+    if (++m_frames == 1) m_firstFrameMs = m_lastFrameMs.load();
     const bool key = IsKeyFrame(frame->GetFourCC());
     if (key) ++m_keyFrames;
     // A file that starts with a difference frame decodes with errors up to the next key frame.
@@ -114,6 +112,7 @@ SinkCounters CFrameFileSink::Counters() const {
     counters.skipped = m_skipped;
     counters.signalLost = m_signalLost;
     counters.firstFrameMs = m_firstFrameMs;
+    counters.lastFrameMs = m_lastFrameMs;
     counters.writeFailed = m_writeFailed;
     return counters;
 }

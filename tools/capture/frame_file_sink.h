@@ -27,6 +27,7 @@ struct SinkCounters {
     std::uint64_t skipped = 0;    // frames before the first key frame, not written
     std::uint64_t signalLost = 0;
     std::int64_t firstFrameMs = -1;  // from Open to the first frame; -1 before it
+    std::int64_t lastFrameMs = -1;   // from Open to the latest frame
     bool writeFailed = false;
 };
 
@@ -70,6 +71,7 @@ private:
     std::atomic<std::uint64_t> m_skipped{0};
     std::atomic<std::uint64_t> m_signalLost{0};
     std::atomic<std::int64_t> m_firstFrameMs{-1};
+    std::atomic<std::int64_t> m_lastFrameMs{-1};
     std::atomic<bool> m_writeFailed{false};
 };
 
