@@ -74,10 +74,11 @@ for n in $counts; do
   cpu_percent=$(awk -v t=$((after - before)) -v hz="$ticks_per_second" -v w="$window" 'BEGIN {printf "%.1f", 100 * t / hz / w}')
   summary=$(grep '^all ' "$work/capture-$n.out" || true)
   frames=$(sed -n 's/.* with video, \([0-9]*\) frames.*/\1/p' <<<"$summary")
+  rate=$(sed -n 's/.*, \([0-9.]*\) fps per channel.*/\1/p' <<<"$summary")
   first=$(sed -n 's/.*first frame median \([0-9.]*\) s, worst \([0-9.]*\) s.*/\1 \/ \2 s/p' <<<"$summary")
   losses=$(sed -n 's/.*; losses: \(.*\); signal lost.*/\1/p' <<<"$summary")
-  rows+=("$(printf '| %s | %s%% | %s%% | %s MiB | %s | %s | %s | %s |' "$n" "$cpu_percent" \
-    "$(per "$cpu_percent" "$n" 2)" "$(per "$rss_kb" $((n * 1024)) 2)" "$threads" "${frames:-?}" \
+  rows+=("$(printf '| %s | %s%% | %s%% | %s MiB | %s | %s (%s fps per channel) | %s | %s |' "$n" "$cpu_percent" \
+    "$(per "$cpu_percent" "$n" 2)" "$(per "$rss_kb" $((n * 1024)) 2)" "$threads" "${frames:-?}" "${rate:-?}" \
     "${losses:-?}" "${first:-?}")")
   grep -v '^driver message\|^camera [0-9]* driver message' "$work/capture-$n.out" | tail -3
 done
