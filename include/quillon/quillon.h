@@ -43,7 +43,9 @@ constexpr std::uint32_t kFourCCMpeg4 = MakeFourCC('D', 'I', 'V', 'I');
 
 // Start parameters of one channel.
 struct CHANNEL_PARAMS {
-    std::uint32_t frameInterval;  // milliseconds per frame
+    // Milliseconds per frame. 0 asks for the camera's fastest rate: 25 frames per second (30 for
+    // a 480-line stream), 15 for JPEG over HTTP.
+    std::uint32_t frameInterval;
     std::uint32_t quality;        // camera fixed-quality value
     std::uint32_t width;
     std::uint32_t height;
@@ -144,7 +146,7 @@ public:
 class IRateSettings {
 public:
     virtual void* Destroy(unsigned int flags) = 0;
-    virtual std::uint32_t GetFrameInterval() = 0;  // milliseconds per frame
+    virtual std::uint32_t GetFrameInterval() = 0;  // milliseconds per frame; 0: the fastest rate
     virtual std::uint32_t GetBitRate() = 0;        // not used by the driver
     virtual std::uint32_t GetQuality() = 0;
 };
@@ -196,6 +198,11 @@ public:
                                     std::uint32_t frameInterval) = 0;
     virtual void* QueryCaptureExtension() = 0;  // always null
     // state: 0 streaming, 2 no frame within the frame time-out, 3 stopped or not connected.
+    // text (when textSize > 0): one line for the operator, cut to textSize - 1 characters and
+    // NUL-terminated: the channel's condition ("streaming H.264 704x576 25.0 fps 3.9 Mbit/s",
+    // "connecting: web API login refused (HTTP 401)", "no frames for 6 s from 10.1.2.3 (...)"),
+    // then " | " and its counters ("packets N, gaps N, frames N, refused N, no buffer N,
+    // kernel drops N").
     virtual bool GetChannelState(std::uint32_t channel, std::uint32_t* state,
                                  std::uint32_t* reserved, char* text, std::uint32_t textSize) = 0;
     virtual bool Reserved1(std::uint32_t a, std::uint32_t b, std::uint32_t c) = 0;  // false
