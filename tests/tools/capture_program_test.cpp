@@ -61,6 +61,12 @@ long Number(const std::string& output, const std::string& pattern) {
     return std::stol(match[1]);
 }
 
+// Ctrl-C after three seconds, as a person stops a capture without --duration.
+ProgramRun RunInterrupted(const std::string& arguments) {
+    return RunProgram("sh", "-c '" + std::string(QUILLON_CAPTURE_PROGRAM) + " " + arguments +
+                                " & pid=$!; sleep 3; kill -INT $pid; wait $pid'");
+}
+
 TEST(CaptureProgramTest, EveryCodecAndJpegOverHttpGivesAFileThatDecodes) {
     if (!Installed("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
     struct Case {
@@ -69,17 +75,18 @@ TEST(CaptureProgramTest, EveryCodecAndJpegOverHttpGivesAFileThatDecodes) {
         const char* file;
         const char* codec;  // as ffprobe names it
     } cases[] = {
-        {"h264", "--codec h264", "capture.h264", "h264"},
-        {"mpeg4", "--codec mpeg4", "capture.m4v", "mpeg4"},
-        {"jpeg", "--codec jpeg", "capture.mjpeg", "mjpeg"},
-        {"mjpeg-http", "--transport http", "capture.mjpeg", "mjpeg"},
+        {"h264", "--codec h264 --duration 3", "capture.h264", "h264"},
+        {"mpeg4", "--codec mpeg4 --duration 3", "capture.m4v", "mpeg4"},
+        {"jpeg", "--codec jpeg --duration 3", "capture.mjpeg", "mjpeg"},
+        {"mjpeg-http", "--transport http --duration 3", "capture.mjpeg", "mjpeg"},
+        {"interrupted", "--codec h264", "capture.h264", "h264"},  // no duration: Ctrl-C ends it
     };
     std::vector<std::future<ProgramRun>> runs;
     for (const Case& c : cases) {
         const std::string arguments = std::string("capture --simulate ") + c.arguments +
-                                      " --size 352x288 --fps 25 --duration 3 --output " +
-                                      OutputFolder(c.name) + "/capture";
-        runs.push_back(std::async(std::launch::async, RunCapture, arguments));
+                                      " --size 352x288 --fps 25 --output " + OutputFolder(c.name) + "/capture";
+        const bool interrupted = std::string(c.arguments).find("--duration") == std::string::npos;
+        runs.push_back(std::async(std::launch::async, interrupted ? RunInterrupted : RunCapture, arguments));
     }
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const Case& c = cases[i];
