@@ -1,6 +1,6 @@
 #include "driver/quillon_driver.h"
 
-#include "io/idle_io.h"
+#include "io/cisco_io.h"
 
 namespace kestrel {
 
@@ -27,7 +27,7 @@ ChannelKind SelectChannelKind(std::uint32_t codec, const std::string& transportP
 }
 
 bool CQuillonDriver::CreateIOApi() {
-    if (!m_ioApi) m_ioApi.reset(new CIdleIO(this));
+    if (!m_ioApi) m_ioApi.reset(new CCiscoIO(this, CCiscoIO::kPollPeriodMs));
     return m_ioApi != nullptr;
 }
 
