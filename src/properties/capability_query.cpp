@@ -71,7 +71,7 @@ std::uint32_t CCapabilityQuery::Uninit() {
     Terminate();
     if (IsCurrentThread()) return 1;  // from the callback: the worker cannot wait for itself
     std::lock_guard<std::mutex> hostGuard(m_hostLock);
-    if (IsStarted() && !WaitForExit(kWorkerWaitMs)) {
+    if (IsStarted() && !WaitForExit(m_workerWaitMs)) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_aborted = true;
         if (m_properties) m_properties->Abort();

@@ -29,7 +29,8 @@ public:
     // The one query of the process; never destroyed, so no worker is joined at module unload.
     static CCapabilityQuery& Instance();
 
-    CCapabilityQuery() = default;
+    // workerWaitMs: how long Uninit lets a running query go on before it aborts the request.
+    explicit CCapabilityQuery(std::uint32_t workerWaitMs = kWorkerWaitMs) : m_workerWaitMs(workerWaitMs) {}
     ~CCapabilityQuery() override;
 
     // 0 when a callback is already registered (nothing changes); otherwise stores both, 1.
@@ -39,7 +40,7 @@ public:
                         ipcapture::ICapabilityResults* results);
     // Cancels the running query between its steps; 1.
     std::uint32_t Terminate();
-    // Cancels, waits up to kWorkerWaitMs for the worker, then aborts its camera request and joins
+    // Cancels, waits up to the worker wait for the worker, then aborts its camera request and joins
     // it; releases the query and forgets callback and results. No callback follows. 1.
     std::uint32_t Uninit();
 
@@ -52,6 +53,7 @@ private:
     // Joins a finished worker and drops its properties, so a new query can start.
     bool ReleaseFinishedWorker();
 
+    const std::uint32_t m_workerWaitMs;
     std::mutex m_hostLock;
     std::mutex m_lock;
     ipcapture::ICapabilityQueryCallback* m_callback = nullptr;
