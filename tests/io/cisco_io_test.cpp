@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "host/io_host.h"
+#include "platform/runtime_environment.h"
 #include "support/camera_peer.h"
 
 namespace kestrel {
@@ -155,6 +156,8 @@ TEST(CiscoIOTest, StopThenStartReportsAndWritesAgain) {
 }
 
 TEST(CiscoIOTest, StopIsBoundedWhileTheCameraHangsAndNothingFollowsIt) {
+    if (platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
     IoFixture f;
     SKIP_WITHOUT_CAMERA(f);
     ASSERT_TRUE(f.io.Start());

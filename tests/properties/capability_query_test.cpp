@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "host/capability_host.h"
+#include "platform/runtime_environment.h"
+#include "platform/sockets.h"
 #include "properties/camera_test_device.h"
 #include "support/loopback_socket.h"
 
@@ -20,8 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 // A port where nothing listens: bound, then closed again.
 std::uint16_t ClosedPort() {
+    if (!platform::SocketsStartup()) return 0;
     std::uint16_t port = 0;
     testing::CloseSocket(testing::ListenLoopback(port));
+    platform::SocketsCleanup();
     return port;
 }
 
@@ -143,6 +147,8 @@ TEST(CapabilityQueryTest, StartWhileAQueryRunsIsRefused) {
 }
 
 TEST(CapabilityQueryTest, UninitDuringAHangingRequestIsBoundedAndNothingFollows) {
+    if (platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
     CameraPeer camera;
     if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
     ASSERT_EQ(camera.Execute("never http DeviceBasicInfo.xml"), "OK");
