@@ -24,6 +24,8 @@ bool CIOBase::SetCallback(ICaptureIOCallback* callback) {
 }
 
 bool CIOBase::Start() {
+    // A second Start would poll with the input thread's client from this thread at the same time.
+    if (CWorkItemThread::IsStarted() || CTickerThread::IsStarted()) return false;
     m_stopping.store(false);
     Poll();
     for (std::uint32_t port = 0; port < GetOutputCount(); ++port) {

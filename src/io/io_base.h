@@ -49,7 +49,7 @@ public:
     // False for a null callback, which leaves the previous one. Register before Start.
     bool SetCallback(ipcapture::ICaptureIOCallback* callback) override;
     // Polls once and writes state 1 to every output, then starts both threads; false when a
-    // thread cannot be started.
+    // thread cannot be started, and at once when the service is already started.
     bool Start() override;
     // Stops both threads (queued writes are discarded), forgets every state, ends the camera
     // sessions. Bounded while the camera hangs: its requests are aborted.

@@ -76,11 +76,13 @@ TEST(CiscoIOTest, StartReportsEveryInputAndWritesEveryOutputToOne) {
     // Start polls on the caller's thread: the inputs are known when it returns.
     EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}}));
     EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1");
+    EXPECT_FALSE(f.io.Start());  // already started: no second poll, no writes
     ASSERT_EQ(f.camera.Execute("input 2 2"), "OK");
     ASSERT_TRUE(f.callback.WaitForChanges(3, 5s));
     std::this_thread::sleep_for(3 * std::chrono::milliseconds(kTestPollMs));  // more polls, no news
     EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}, {1, 2}}));
     EXPECT_EQ(f.callback.FailureCount(), 0u);
+    EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1");
     EXPECT_TRUE(f.io.Stop());
 }
 
