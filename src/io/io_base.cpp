@@ -1,5 +1,6 @@
 #include "io/io_base.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -14,7 +15,7 @@ constexpr std::uint32_t kStartOutputState = 1;
 }  // namespace
 
 CIOBase::CIOBase(IDriver* driver, std::uint32_t tickPeriodMs) : CTickerThread(tickPeriodMs), m_driver(driver) {
-    for (std::uint32_t port = 0; port < GetInputCount(); ++port) m_inputStates[port] = kNoState;
+    for (std::uint32_t port = 0; port < TrackedPortCounts().first; ++port) m_inputStates[port] = kNoState;
 }
 
 bool CIOBase::SetCallback(ICaptureIOCallback* callback) {
@@ -28,7 +29,7 @@ bool CIOBase::Start() {
     if (CWorkItemThread::IsStarted() || CTickerThread::IsStarted()) return false;
     m_stopping.store(false);
     Poll();
-    for (std::uint32_t port = 0; port < GetOutputCount(); ++port) {
+    for (std::uint32_t port = 0; port < TrackedPortCounts().second; ++port) {
         {
             std::lock_guard<std::mutex> guard(m_stateLock);
             m_outputStates[port] = kStartOutputState;
@@ -52,6 +53,11 @@ bool CIOBase::Stop() {
     return result;
 }
 
+std::pair<std::uint32_t, std::uint32_t> CIOBase::TrackedPortCounts() {
+    const auto counts = m_driver->GetIOPortCounts();
+    return {std::min(counts.first, kMaxPorts), std::min(counts.second, kMaxPorts)};
+}
+
 std::uint32_t CIOBase::GetInputCount() {
     return m_driver->GetIOPortCounts().first;
 }
@@ -72,7 +78,7 @@ void CIOBase::OnTick() {
 }
 
 void CIOBase::Poll() {
-    if (!ReadInputs(GetInputCount())) Fail();
+    if (!ReadInputs(TrackedPortCounts().first)) Fail();
 }
 
 void CIOBase::ProcessWorkItem(IWorkItem* item) {
@@ -109,7 +115,7 @@ void CIOBase::Fail() {
 }
 
 void CIOBase::ResetStates() {
-    const auto counts = m_driver->GetIOPortCounts();
+    const auto counts = TrackedPortCounts();
     std::lock_guard<std::mutex> guard(m_stateLock);
     m_inputStates.clear();
     m_outputStates.clear();

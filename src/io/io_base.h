@@ -28,6 +28,10 @@ class CIOBase : public ipcapture::ICaptureIOApi,
                 private thread::CTickerThread {
 public:
     static constexpr std::uint32_t kNoState = 0;
+    // More ports per direction than any camera has. A host that configures more gets this many
+    // tracked (and a failing poll, as the camera reports fewer inputs), not a Start that writes
+    // billions of outputs.
+    static constexpr std::uint32_t kMaxPorts = 256;
 
     // One queued output request.
     class CWorkItem final : public thread::CWorkItemThread::IWorkItem {
@@ -79,6 +83,8 @@ protected:
 private:
     void OnTick() override;
     void ProcessWorkItem(IWorkItem* item) override;
+    // The driver's counts, each at most kMaxPorts.
+    std::pair<std::uint32_t, std::uint32_t> TrackedPortCounts();
     void Poll();
     void GuardedWrite(std::uint32_t port, std::uint32_t state);
     // Forgets every state, then reports the failure (unless stopping).

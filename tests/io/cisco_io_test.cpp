@@ -178,6 +178,20 @@ TEST(CiscoIOTest, StopIsBoundedWhileTheCameraHangsAndNothingFollowsIt) {
     EXPECT_EQ(failures, 0u);  // requests broken off by Stop are no camera failure
 }
 
+TEST(CiscoIOTest, AbsurdPortCountsFromTheHostAreBounded) {
+    CameraPeer camera;
+    if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
+    CIoTestDriver driver(camera.WebPort(), 0xFFFFFFFF, 0xFFFFFFFF);
+    CHostIOCallback callback;
+    CCiscoIO io(&driver, kTestPollMs);
+    io.SetCallback(&callback);
+    ASSERT_TRUE(io.Start());  // returns: the two real outputs and the rest refused by the camera
+    EXPECT_EQ(io.GetOutputCount(), 0xFFFFFFFFu);
+    // The poll fails (two inputs, not kMaxPorts), then every write past the camera's two outputs.
+    EXPECT_EQ(callback.FailureCount(), 1 + CIOBase::kMaxPorts - 2);
+    EXPECT_TRUE(io.Stop());
+}
+
 TEST(CiscoIOTest, SetCallbackRefusesNull) {
     IoFixture f;
     SKIP_WITHOUT_CAMERA(f);
