@@ -11,6 +11,7 @@
 #include <future>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camsim/camera_simulator.h"
@@ -152,6 +153,46 @@ TEST(CaptureProgramTest, UnusableCameraEndsWithTheFailedStepWithinItsBound) {
         EXPECT_LT(run.seconds, c.connectSeconds + 10 + 3) << c.name;
     }
     kestrel::testing::CloseSocket(silent);
+}
+
+TEST(CaptureProgramTest, QueryPrintsTheCameraOrWhyNot) {
+    camsim::CameraConfig config;
+    config.mediaDir = QUILLON_TESTDATA_DIR;
+    config.password = "secret";
+    camsim::CameraSimulator camera(config);
+    ASSERT_TRUE(camera.Start());
+    const std::string address = "--address 127.0.0.1 --port " + std::to_string(camera.WebPort());
+
+    ProgramRun run = RunCapture("query " + address + " --password secret");
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* line : {"model: Cisco CIVS-IPC-4500\n", "series: 2\n", "video standard: 2 (576 lines, PAL)\n",
+                             "codecs: H.264, JPEG\n", "resolution 704x576: frame interval", "inputs: 2, outputs: 2\n"}) {
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << " in:\n" << run.output;
+    }
+    run = RunCapture("query " + address + " --password wrong");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("the capability query of 127.0.0.1:" + std::to_string(camera.WebPort()) +
+                              " failed: Failed to get camera properties"),
+              std::string::npos)
+        << run.output;
+}
+
+TEST(CaptureProgramTest, IoSetsOutputsAndPrintsInputChanges) {
+    camsim::CameraConfig config;
+    config.mediaDir = QUILLON_TESTDATA_DIR;
+    camsim::CameraSimulator camera(config);
+    ASSERT_TRUE(camera.Start());
+    auto run = std::async(std::launch::async, RunCapture,
+                          "io --address 127.0.0.1 --port " + std::to_string(camera.WebPort()) +
+                              " --set 2=active --duration 5");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(camera.Execute("input 1 2").rfind("OK", 0), 0u);  // the driver polls every 2 s
+    const ProgramRun io = run.get();
+    EXPECT_EQ(io.status, 0) << io.output;
+    EXPECT_NE(io.output.find("digital I/O: 2 input(s), 2 output(s)"), std::string::npos) << io.output;
+    EXPECT_NE(io.output.find("output 2 to active: accepted"), std::string::npos) << io.output;
+    EXPECT_NE(io.output.find("input 1: active (2)"), std::string::npos) << io.output;
+    EXPECT_NE(camera.Execute("triggers").find("2:2"), std::string::npos) << camera.Execute("triggers");
 }
 
 TEST(CaptureProgramTest, BadArgumentsAndHelpAnswerAtOnce) {

@@ -1,11 +1,10 @@
 #include "capture/io_command.h"
 
-#include <atomic>
 #include <chrono>
 
 #include "capture/command_support.h"
+#include "host/io_host.h"
 #include "host/reference_host.h"
-#include "runtime/host_call.h"
 
 namespace quillon_capture {
 
@@ -21,31 +20,16 @@ const char* PortStateName(std::uint32_t state) {
     }
 }
 
-// Called on the driver's I/O threads and, during Start, on the calling thread.
-class CPrintingIoCallback final : public ICaptureIOCallback {
-public:
-    explicit CPrintingIoCallback(CConsole& console) : m_console(console) {}
-    void* Destroy(unsigned int flags) override { return kestrel::DestroyObject(this, flags); }
-
-    void OnInputStateChanged(std::uint32_t port, std::uint32_t state) override {
-        m_console.Message("input " + std::to_string(port + 1) + ": " + PortStateName(state) +
-                          " (" + std::to_string(state) + ")");
-    }
-
-    void OnIOFailure() override {
-        m_failures.fetch_add(1);
-        m_console.Message("I/O failure: the driver cannot reach the camera's I/O ports");
-    }
-
-    unsigned Failures() const { return m_failures.load(); }
-
-private:
-    CConsole& m_console;
-    std::atomic<unsigned> m_failures{0};
-};
-
 int RunIoService(ICaptureIOApi* io, const IoOptions& options, CConsole& console) {
-    CPrintingIoCallback callback(console);
+    // Called on the driver's I/O threads and, during Start, on this one.
+    quillon_host::CHostIOCallback callback([&console](const quillon_host::InputChange& change) {
+        if (change.port == quillon_host::CHostIOCallback::kFailurePort) {
+            console.Message("I/O failure: the driver cannot reach the camera's I/O ports");
+        } else {
+            console.Message("input " + std::to_string(change.port + 1) + ": " + PortStateName(change.state) +
+                            " (" + std::to_string(change.state) + ")");
+        }
+    });
     if (!io->SetCallback(&callback) || !io->Start()) {
         console.Error("quillon-capture: the driver's digital I/O service did not start");
         io->Stop();
@@ -68,7 +52,7 @@ int RunIoService(ICaptureIOApi* io, const IoOptions& options, CConsole& console)
         SleepUnlessStopped(100);
     }
     io->Stop();
-    return refused || callback.Failures() > 0 ? kExitFailure : kExitSuccess;
+    return refused || callback.FailureCount() > 0 ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ constexpr const char* kQueryUsage =
     "Runs the driver's capability query and prints model, series, video standard, codecs,\n"
     "resolutions with their frame intervals and I/O port counts, or the failure message.\n"
     "\n"
-    "  --video-standard          ask for the camera's video standard too\n"
+    "  --ntsc                    ask as a host set up for the 480-line standard (576-line\n"
+    "                            otherwise); the camera's own standard decides its sizes\n"
     "\n";
 
 constexpr const char* kIoUsage =
@@ -278,7 +279,7 @@ bool ParseQuery(CArguments& args, QueryOptions* query) {
         const Match camera = CameraOption(args, option, &query->target);
         if (camera == Match::kBad) return false;
         if (camera == Match::kYes) continue;
-        if (option == "--video-standard") query->videoStandard = true;
+        if (option == "--ntsc") query->ntsc = true;
         else return args.Fail("unknown option " + option);
     }
     return NeedCamera(args, query->target, "query");

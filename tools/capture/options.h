@@ -36,7 +36,7 @@ struct CaptureOptions {
 
 struct QueryOptions {
     CameraOptions target;
-    bool videoStandard = false;  // ask for the camera's video standard as well
+    bool ntsc = false;  // ask for the 480-line standard's resolutions and rates
 };
 
 struct IoOptions {
