@@ -2,7 +2,12 @@
 // the command line, and the frame pool it lends the driver.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "capture/channel_status.h"
+#include "capture/frame_file_sink.h"
 #include "capture/options.h"
 #include "host/recycling_frame_pool.h"
 
@@ -116,6 +121,63 @@ TEST(CaptureOptionsTest, TurnsOptionsIntoWhatTheHostConfigures) {
         EXPECT_EQ(parsed.command, Command::kHelp);
         EXPECT_NE(parsed.helpText.find(std::string("quillon-capture ") + command), std::string::npos);
     }
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Delivers one frame with this code and these bytes to the sink.
+void Deliver(CFrameFileSink& sink, std::uint32_t fourCC, const Bytes& bytes) {
+    quillon_host::CHostVideoFrame frame(fourCC, std::uint32_t(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), frame.GetData());
+    frame.SetDataSize(std::uint32_t(bytes.size()));
+    EXPECT_TRUE(sink.DeliverFrame(&frame));
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST(FrameFileSinkTest, H264FileStartsAtAKeyFrameWithEachDelimiterAheadOfItsAccessUnit) {
+    using namespace kestrel::ipcapture;
+    const std::string path = (std::filesystem::path(testing::TempDir()) / "sink_test.h264").string();
+    CFrameFileSink sink(FrameOutput::kStream, path);
+    ASSERT_TRUE(sink.Open());
+    // As the driver delivers them: each access unit followed by a delimiter (00 00 01 09 30).
+    Deliver(sink, kFourCCH264, {0, 0, 1, 0x41, 0xA0, 0, 0, 1, 9, 0x30});      // before any key frame
+    Deliver(sink, kFourCCH264Key, {0, 0, 1, 0x67, 0x11, 0, 0, 1, 0x65, 0xB0, 0, 0, 1, 9, 0x30});  // SPS, IDR
+    Deliver(sink, kFourCCH264, {0, 0, 1, 0x41, 0xA1, 0, 0, 1, 9, 0x30});
+    sink.Close();
+    const Bytes expected{0, 0, 1, 0x67, 0x11, 0, 0, 1, 0x65, 0xB0,  // the key frame first
+                         0, 0, 1, 9, 0x30, 0, 0, 1, 0x41, 0xA1};     // the delimiter starts the next one
+    EXPECT_EQ(ReadFile(path), expected);
+    const SinkCounters counters = sink.Counters();
+    EXPECT_EQ(counters.frames, 3u);
+    EXPECT_EQ(counters.keyFrames, 1u);
+    EXPECT_EQ(counters.skipped, 1u);
+    EXPECT_FALSE(counters.writeFailed);
+    EXPECT_LE(counters.firstFrameMs, counters.lastFrameMs);
+}
+
+TEST(FrameFileSinkTest, JpegPerFrameFilesAndFailuresToWrite) {
+    using namespace kestrel::ipcapture;
+    const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "sink_test_pictures";
+    std::filesystem::create_directories(folder);
+    CFrameFileSink pictures(FrameOutput::kJpegPerFrame, (folder / "shot").string());
+    ASSERT_TRUE(pictures.Open());
+    const Bytes picture{0xFF, 0xD8, 0x01, 0xFF, 0xD9};
+    Deliver(pictures, kFourCCJpeg, picture);
+    Deliver(pictures, kFourCCJpeg, picture);
+    EXPECT_EQ(ReadFile((folder / "shot-000001.jpg").string()), picture);
+    EXPECT_EQ(ReadFile((folder / "shot-000002.jpg").string()), picture);
+
+    // A folder that does not exist: the stream cannot be created, the pictures cannot be written.
+    CFrameFileSink stream(FrameOutput::kStream, (folder / "missing" / "x.mjpeg").string());
+    EXPECT_FALSE(stream.Open());
+    CFrameFileSink lost(FrameOutput::kJpegPerFrame, (folder / "missing" / "shot").string());
+    ASSERT_TRUE(lost.Open());
+    Deliver(lost, kFourCCJpeg, picture);
+    EXPECT_TRUE(lost.Counters().writeFailed);
 }
 
 TEST(RecyclingFramePoolTest, LendsUpToItsLimitAndHandsBackBuffersAsNew) {
