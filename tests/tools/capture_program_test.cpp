@@ -62,10 +62,11 @@ long Number(const std::string& output, const std::string& pattern) {
     return std::stol(match[1]);
 }
 
-// Ctrl-C after three seconds, as a person stops a capture without --duration.
+// Ctrl-C after six seconds (time to start under the sanitizers too), as a person stops a
+// capture without --duration.
 ProgramRun RunInterrupted(const std::string& arguments) {
     return RunProgram("sh", "-c '" + std::string(QUILLON_CAPTURE_PROGRAM) + " " + arguments +
-                                " & pid=$!; sleep 3; kill -INT $pid; wait $pid'");
+                                " & pid=$!; sleep 6; kill -INT $pid; wait $pid'");
 }
 
 TEST(CaptureProgramTest, EveryCodecAndJpegOverHttpGivesAFileThatDecodes) {

@@ -39,7 +39,7 @@ private:
 // The loaded driver library and the camera to point it at; the simulator, if any, runs while
 // this lives.
 struct PreparedCamera {
-    std::unique_ptr<CDriverLibrary> library;
+    const CDriverLibrary* library = nullptr;  // lives until the process ends
     std::unique_ptr<ISimulatedCamera> simulator;
     quillon_host::HostCameraConfig camera;
 };

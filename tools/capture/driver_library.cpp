@@ -1,12 +1,15 @@
 #include "capture/driver_library.h"
 
+#include <mutex>
+#include <vector>
+
 namespace quillon_capture {
 
 std::string CDriverLibrary::DefaultPath() {
     return kestrel::platform::OwnModuleFolder() + QUILLON_LIBRARY_FILE;
 }
 
-std::unique_ptr<CDriverLibrary> CDriverLibrary::Load(const std::string& path, std::string* error) {
+const CDriverLibrary* CDriverLibrary::Load(const std::string& path, std::string* error) {
     auto library = kestrel::platform::CDynamicLibrary::Load(path);
     if (!library) {
         *error = "cannot load the driver library " + path;
@@ -20,7 +23,12 @@ std::unique_ptr<CDriverLibrary> CDriverLibrary::Load(const std::string& path, st
         return nullptr;
     }
     driver->m_library = std::move(library);
-    return driver;
+    // Never destroyed, not even by the static destructors at exit (see the class comment).
+    static auto* loaded = new std::vector<std::unique_ptr<CDriverLibrary>>;
+    static std::mutex loading;
+    std::lock_guard<std::mutex> lock(loading);
+    loaded->push_back(std::move(driver));
+    return loaded->back().get();
 }
 
 }  // namespace quillon_capture

@@ -11,14 +11,16 @@
 
 namespace quillon_capture {
 
-// Thread-safe after Load; the library stays loaded while this object lives, so every driver
-// object must be deleted before it ends.
+// Thread-safe. A loaded library is never unloaded, as a recording server keeps its drivers until
+// it exits: the driver holds a few objects for the life of the process that it deliberately never
+// frees (its sibling library, the capability query's state), and they must stay where they are.
 class CDriverLibrary {
 public:
     // The library file built beside this program.
     static std::string DefaultPath();
-    // Null, with the reason in `error`, when the file cannot be loaded or lacks an export.
-    static std::unique_ptr<CDriverLibrary> Load(const std::string& path, std::string* error);
+    // Null, with the reason in `error`, when the file cannot be loaded or lacks an export. The
+    // result lives until the process ends.
+    static const CDriverLibrary* Load(const std::string& path, std::string* error);
 
     kestrel::ipcapture::IIPCaptureDriverEx* Create() const { return m_create(); }
     void Delete(kestrel::ipcapture::IIPCaptureDriverEx* driver) const { m_delete(driver); }
