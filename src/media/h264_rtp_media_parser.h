@@ -13,15 +13,6 @@
 
 namespace kestrel {
 
-// Width and height from the first sequence parameter set (behind a 00 00 01 start code) in an
-// Annex B byte stream; false when there is none or it cannot be read.
-bool ReadH264PictureSize(const std::uint8_t* data, std::size_t length, std::uint32_t& width,
-                         std::uint32_t& height);
-
-// A baseline sequence parameter set (NAL header included) for a picture of `width` x `height`,
-// cropped when the size is not a whole number of macroblocks; empty when either is 0.
-std::vector<std::uint8_t> BuildH264SequenceParameterSet(std::uint32_t width, std::uint32_t height);
-
 class CH264RTPMediaParser : public CRTPMediaParser {
 public:
     CH264RTPMediaParser(IDriver* driver, std::string name);

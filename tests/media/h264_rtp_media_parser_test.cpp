@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "media/h264_sequence_parameter_set.h"
 #include "media/test_packet_feed.h"
 
 namespace kestrel {
@@ -162,36 +163,6 @@ TEST_F(H264Fixture, AnIdrWithoutParameterSetsGetsTheStreamsOwnOrOursFromTheConfi
             EXPECT_EQ(channel.frames[i].fourCC, ipcapture::kFourCCH264Key);
         }
     }
-}
-
-TEST(H264SequenceParameterSetTest, OwnParameterSetsReadBackAtEverySize) {
-    struct Size {
-        std::uint32_t width, height, widthMbs, heightMbs;
-    };
-    for (const Size& size : {Size{704, 576, 44, 36}, Size{1920, 1080, 120, 68}, Size{352, 240, 22, 15},
-                             Size{16, 16, 1, 1}, Size{4096, 2160, 256, 135}, Size{2, 2, 1, 1}}) {
-        const Bytes sps = BuildH264SequenceParameterSet(size.width, size.height);
-        ASSERT_FALSE(sps.empty());
-        Bytes stream = {0, 0, 1};
-        stream.insert(stream.end(), sps.begin(), sps.end());
-        std::uint32_t width = 0, height = 0;
-        ASSERT_TRUE(ReadH264PictureSize(stream.data(), stream.size(), width, height)) << size.width;
-        EXPECT_EQ(width, size.width);
-        EXPECT_EQ(height, size.height);
-    }
-    EXPECT_TRUE(BuildH264SequenceParameterSet(0, 576).empty());
-    EXPECT_EQ(BuildH264SequenceParameterSet(704, 576),
-              (Bytes{0x67, 0x42, 0x80, 0x28, 0xDA, 0x02, 0xC0, 0x49, 0x10}));
-}
-
-TEST(H264SequenceParameterSetTest, EmulationPreventionBytesAreNotReadAsData) {
-    // A 704x576 SPS whose RBSP starts 42 00 00 02 (level 0, seq_parameter_set_id 63): on the
-    // wire 00 00 02 must be escaped as 00 00 03 02.
-    const Bytes stream = {0x00, 0x00, 0x01, 0x67, 0x42, 0x00, 0x00, 0x03, 0x02, 0x05, 0xA0, 0x2C, 0x04, 0x91};
-    std::uint32_t width = 0, height = 0;
-    ASSERT_TRUE(ReadH264PictureSize(stream.data(), stream.size(), width, height));
-    EXPECT_EQ(width, 704u);
-    EXPECT_EQ(height, 576u);
 }
 
 TEST_F(H264Fixture, MalformedOrUnsupportedPacketsDropTheAccessUnit) {
