@@ -20,6 +20,7 @@ constexpr std::uint8_t kNalTypePps = 8;
 constexpr std::uint8_t kNalTypeStapA = 24;
 constexpr std::uint8_t kNalTypeFuA = 28;
 constexpr std::uint8_t kFuStart = 0x80;
+constexpr std::uint8_t kFuEnd = 0x40;
 
 std::uint8_t NalType(std::uint8_t header) { return header & 0x1F; }
 bool IsSlice(std::uint8_t type) { return type >= 1 && type <= kNalTypeIdr; }
@@ -44,6 +45,8 @@ void CH264RTPMediaParser::StartNextAccessUnit() {
     m_keyFlag = false;
     m_endsAccessUnit = false;
     m_accessUnitHasSps = false;
+    m_accessUnitPpsAt = kNowhere;
+    m_unitType = 0;
     m_frame.clear();
 }
 
@@ -109,65 +112,94 @@ bool CH264RTPMediaParser::HandleFuA(const std::uint8_t* payload, std::size_t len
     const std::uint8_t fuHeader = payload[1];
     const std::uint8_t nalHeader = static_cast<std::uint8_t>((payload[0] & 0xE0) | NalType(fuHeader));
     if (fuHeader & kFuStart) {
-        const std::uint8_t type = NalType(nalHeader);
-        if (type == kNalTypeIdr && !InsertParameterSetsIfMissing()) return false;
-        if (IsKeyNal(type)) m_keyFlag = true;
-        m_frame.insert(m_frame.end(), std::begin(kStartCode), std::end(kStartCode));
+        if (!BeginNalUnit(NalType(nalHeader))) return false;
         m_frame.push_back(nalHeader);
     }
     m_frame.insert(m_frame.end(), payload + 2, payload + length);
+    if (fuHeader & kFuEnd) EndNalUnit();
     m_fragmentFlag = true;
     m_endsAccessUnit = false;
     return true;
 }
 
 bool CH264RTPMediaParser::AppendNalUnit(const std::uint8_t* unit, std::size_t length) {
-    const std::uint8_t type = NalType(unit[0]);
-    if (type == kNalTypeSps) {
-        m_streamSps.assign(unit, unit + length);
-        m_accessUnitHasSps = true;
-    } else if (type == kNalTypePps) {
-        m_streamPps.assign(unit, unit + length);
-    } else if (type == kNalTypeIdr && !InsertParameterSetsIfMissing()) {
-        return false;
-    }
-    if (IsKeyNal(type)) m_keyFlag = true;
-    AppendWithStartCode(unit, length);
+    if (!BeginNalUnit(NalType(unit[0]))) return false;
+    m_frame.insert(m_frame.end(), unit, unit + length);
+    EndNalUnit();
     return true;
 }
 
+bool CH264RTPMediaParser::BeginNalUnit(std::uint8_t type) {
+    EndNalUnit();  // a fragmented unit whose end fragment never came ends here
+    if (type == kNalTypeIdr && !InsertParameterSetsIfMissing()) return false;
+    if (type == kNalTypeSps) m_accessUnitHasSps = true;
+    if (type == kNalTypePps && m_accessUnitPpsAt == kNowhere) m_accessUnitPpsAt = m_frame.size();
+    if (IsKeyNal(type)) m_keyFlag = true;
+    m_frame.insert(m_frame.end(), std::begin(kStartCode), std::end(kStartCode));
+    m_unitType = type;
+    m_unitStart = m_frame.size();
+    return true;
+}
+
+void CH264RTPMediaParser::EndNalUnit() {
+    const auto unit = m_frame.begin() + static_cast<std::ptrdiff_t>(m_unitStart);
+    if (m_unitType == kNalTypeSps) m_streamSps.assign(unit, m_frame.end());
+    if (m_unitType == kNalTypePps) m_streamPps.assign(unit, m_frame.end());
+    m_unitType = 0;
+}
+
+// Before an IDR slice: the SPS goes in front of the unit's PPS when it has one, so that a
+// decoder starting at this frame meets them in order; what the stream has never sent is ours.
 bool CH264RTPMediaParser::InsertParameterSetsIfMissing() {
-    if (m_accessUnitHasSps) return true;
-    const std::vector<std::uint8_t>* sps = &m_streamSps;
-    const std::vector<std::uint8_t>* pps = &m_streamPps;
-    if (sps->empty() || pps->empty()) {
-        if (m_ownSps.empty() || m_ownPps.empty()) {
+    if (!m_accessUnitHasSps) {
+        if (m_streamSps.empty() && m_ownSps.empty()) {
             if (m_client == nullptr) return false;
             const auto size = m_client->GetPictureSize();
             m_ownSps = BuildH264SequenceParameterSet(size.first, size.second);
-            m_ownPps.assign(std::begin(kFixedPps), std::end(kFixedPps));
             if (m_ownSps.empty()) return false;
         }
-        sps = &m_ownSps;
-        pps = &m_ownPps;
+        const std::vector<std::uint8_t>& sps = m_streamSps.empty() ? m_ownSps : m_streamSps;
+        const std::size_t at = m_accessUnitPpsAt == kNowhere ? m_frame.size() : m_accessUnitPpsAt;
+        InsertWithStartCode(at, sps.data(), sps.size());
+        if (m_accessUnitPpsAt != kNowhere) m_accessUnitPpsAt += sizeof kStartCode + sps.size();
+        m_accessUnitHasSps = true;
     }
-    AppendWithStartCode(sps->data(), sps->size());
-    AppendWithStartCode(pps->data(), pps->size());
-    m_accessUnitHasSps = true;
+    if (m_accessUnitPpsAt == kNowhere) {
+        m_accessUnitPpsAt = m_frame.size();
+        if (m_streamPps.empty()) {
+            InsertWithStartCode(m_frame.size(), kFixedPps, sizeof kFixedPps);
+        } else {
+            InsertWithStartCode(m_frame.size(), m_streamPps.data(), m_streamPps.size());
+        }
+    }
     return true;
 }
 
-void CH264RTPMediaParser::AppendWithStartCode(const std::uint8_t* data, std::size_t length) {
-    m_frame.insert(m_frame.end(), std::begin(kStartCode), std::end(kStartCode));
-    m_frame.insert(m_frame.end(), data, data + length);
+void CH264RTPMediaParser::InsertWithStartCode(std::size_t at, const std::uint8_t* data, std::size_t length) {
+    const auto position = m_frame.insert(m_frame.begin() + static_cast<std::ptrdiff_t>(at), data, data + length);
+    m_frame.insert(position, std::begin(kStartCode), std::end(kStartCode));
+}
+
+// A key frame's size comes from its own SPS, else from the stream's last one; only a stream
+// that has sent none takes the configured size.
+bool CH264RTPMediaParser::ReadKeyFrameSize() {
+    if (m_accessUnitHasSps) return ReadH264PictureSize(m_frame.data(), m_frame.size(), m_width, m_height);
+    if (!m_streamSps.empty())
+        return ReadH264SequenceParameterSet(m_streamSps.data(), m_streamSps.size(), m_width, m_height);
+    const auto size = m_client->GetPictureSize();
+    if (size.first == 0 || size.second == 0) return false;
+    m_width = size.first;
+    m_height = size.second;
+    return true;
 }
 
 void CH264RTPMediaParser::DeliverFrame() {
     ipcapture::IFramePool* pool = GetFramePool();
     if (pool == nullptr || m_client == nullptr || m_frame.empty()) return;
     std::uint32_t fourCC = ipcapture::kFourCCH264;
+    EndNalUnit();
     if (m_keyFlag) {
-        if (!ReadH264PictureSize(m_frame.data(), m_frame.size(), m_width, m_height)) {
+        if (!ReadKeyFrameSize()) {
             Reset();
             return;
         }

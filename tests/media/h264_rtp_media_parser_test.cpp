@@ -50,7 +50,8 @@ protected:
 };
 
 TEST_F(H264Fixture, EveryAccessUnitComesBackWholeInEveryPacketForm) {
-    const rtppack::H264Options forms[] = {{1400, true}, {1400, false}, {500, true}, {120, false}};
+    // MTU 10 sends even the parameter sets as FU-A fragments.
+    const rtppack::H264Options forms[] = {{1400, true}, {1400, false}, {500, true}, {120, false}, {10, false}};
     for (const Clip& clip : kClips) {
         const std::vector<AccessUnit> units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData(clip.file));
         ASSERT_GT(units.size(), 25u) << clip.file;
@@ -145,14 +146,17 @@ TEST_F(H264Fixture, AnIdrWithoutParameterSetsGetsTheStreamsOwnOrOursFromTheConfi
     const Bytes ownSps = BuildH264SequenceParameterSet(704, 576);
     const Bytes fixedPps = {0x68, 0xCE, 0x3C, 0x80};
 
-    for (std::size_t keep : {0u, 1u}) {
-        SCOPED_TRACE(keep ? "stream sent them once" : "stream never sent them");
+    // MTU 10: the parameter sets that the stream sends once come as FU-A fragments.
+    const rtppack::H264Options forms[] = {{1400, true}, {10, false}};
+    for (const auto& [form, keep] : {std::pair{forms[0], 0}, std::pair{forms[0], 1}, std::pair{forms[1], 1}}) {
+        SCOPED_TRACE(std::string(keep ? "stream sent them once" : "stream never sent them") + ", mtu " +
+                     std::to_string(form.mtu));
         const auto units = WithoutParameterSets(original, keep);
         CH264RTPMediaParser fresh(&driver, "Quillon");
         fresh.SetClient(&channel);
         channel.frames.clear();
         PacketFeed feed(0);
-        for (const AccessUnit& unit : units) feed.Send(fresh, rtppack::PacketiseH264(unit, 0, {1400, true}));
+        for (const AccessUnit& unit : units) feed.Send(fresh, rtppack::PacketiseH264(unit, 0, form));
         ASSERT_EQ(channel.frames.size(), units.size());
         // The first unit's leading SEI goes while the parser waits for a key packet: start at 1.
         for (std::size_t i = 1; i < units.size(); ++i) {
@@ -162,6 +166,67 @@ TEST_F(H264Fixture, AnIdrWithoutParameterSetsGetsTheStreamsOwnOrOursFromTheConfi
             EXPECT_EQ(channel.frames[i].data, expected) << "unit " << i;
             EXPECT_EQ(channel.frames[i].fourCC, ipcapture::kFourCCH264Key);
         }
+    }
+}
+
+std::size_t IndexOfType(const AccessUnit& unit, int type) {
+    for (std::size_t i = 0; i < unit.nalUnits.size(); ++i)
+        if ((unit.nalUnits[i][0] & 0x1F) == type) return i;
+    return unit.nalUnits.size();
+}
+
+// Cameras that repeat the PPS in front of some pictures, or send it without the SPS.
+TEST_F(H264Fixture, AUnitWithAPpsButNoSpsTakesTheStreamsLastSps) {
+    auto units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_352x288.264"));
+    const std::size_t spsAt = IndexOfType(units[0], 7), ppsAt = IndexOfType(units[0], 8);
+    ASSERT_LT(spsAt, ppsAt);
+    ASSERT_LT(ppsAt, units[0].nalUnits.size());
+    const Bytes pps = units[0].nalUnits[ppsAt];
+    std::size_t keyAfter = 2;
+    while (!HoldsKeyUnit(units[keyAfter])) ++keyAfter;
+    ASSERT_FALSE(HoldsKeyUnit(units[1]));
+
+    std::vector<AccessUnit> sent = units;
+    sent[1].nalUnits.insert(sent[1].nalUnits.begin(), pps);  // a P picture behind a PPS
+    ASSERT_LT(IndexOfType(units[keyAfter], 7), units[keyAfter].nalUnits.size());
+    auto& key = sent[keyAfter].nalUnits;
+    key.erase(key.begin() + IndexOfType(sent[keyAfter], 7));  // an IDR with its PPS, no SPS
+    PacketFeed feed(0);
+    for (const AccessUnit& unit : sent) feed.Send(parser, rtppack::PacketiseH264(unit, 0, {1400, false}));
+
+    ASSERT_EQ(channel.frames.size(), units.size());
+    EXPECT_EQ(channel.frames[1].data, Delivered(sent[1]));
+    EXPECT_EQ(channel.frames[1].fourCC, ipcapture::kFourCCH264Key);
+    EXPECT_EQ(channel.frames[1].width, 352u);
+    EXPECT_EQ(channel.frames[1].height, 288u);
+    // The stream's SPS goes back in front of the PPS, and no second PPS follows.
+    EXPECT_EQ(channel.frames[keyAfter].data, Delivered(units[keyAfter]));
+    for (std::size_t i = 2; i < units.size(); ++i) EXPECT_EQ(channel.frames[i].width, 352u) << "unit " << i;
+}
+
+TEST_F(H264Fixture, AStreamWithoutAnySpsTakesTheConfiguredSize) {
+    auto units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_352x288.264"));
+    const Bytes pps = units[0].nalUnits[IndexOfType(units[0], 8)];
+    for (AccessUnit& unit : units) {
+        const std::size_t spsAt = IndexOfType(unit, 7);
+        if (spsAt < unit.nalUnits.size()) unit.nalUnits.erase(unit.nalUnits.begin() + spsAt);
+    }
+    ASSERT_FALSE(HoldsKeyUnit(units[1]));
+    AccessUnit withPps = units[1];
+    withPps.nalUnits.insert(withPps.nalUnits.begin(), pps);
+    units[1] = withPps;
+    PacketFeed feed(0);
+    for (const AccessUnit& unit : units) feed.Send(parser, rtppack::PacketiseH264(unit, 0, {1400, true}));
+
+    ASSERT_EQ(channel.frames.size(), units.size());
+    // The IDR gets our SPS for the configured 704x576 in front of the stream's PPS.
+    AccessUnit first = units[0];
+    first.nalUnits.insert(first.nalUnits.begin() + IndexOfType(first, 8), BuildH264SequenceParameterSet(704, 576));
+    EXPECT_EQ(channel.frames[0].data, Delivered(first));
+    EXPECT_EQ(channel.frames[1].data, Delivered(withPps));
+    for (const auto& frame : channel.frames) {
+        EXPECT_EQ(frame.width, 704u);
+        EXPECT_EQ(frame.height, 576u);
     }
 }
 
