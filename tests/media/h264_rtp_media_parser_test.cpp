@@ -230,6 +230,57 @@ TEST_F(H264Fixture, AStreamWithoutAnySpsTakesTheConfiguredSize) {
     }
 }
 
+// Written from RFC 6184 alone, so that a misreading shared with our packetiser shows.
+TEST_F(H264Fixture, HandWrittenAggregateAndFragmentsMakeTheAnnexBFrames) {
+    const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xB0, 0x12, 0x6C, 0x04, 0x40, 0x00,
+                       0x00, 0x03, 0x00, 0x40, 0x00, 0x00, 0x0C, 0x83, 0xC5, 0x8B, 0x92};  // 704x576
+    const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
+    Bytes stapA = {0x78};  // STAP-A: F 0, NRI 3, type 24
+    stapA.insert(stapA.end(), {0x00, 0x17});  // 23 bytes: the SPS
+    stapA.insert(stapA.end(), sps.begin(), sps.end());
+    stapA.insert(stapA.end(), {0x00, 0x05});  // 5 bytes: the PPS
+    stapA.insert(stapA.end(), pps.begin(), pps.end());
+    stapA.insert(stapA.end(), {0x00, 0x04,               // 4 bytes: an IDR slice
+                               0x65, 0x88, 0x84, 0x21}); // NAL header: NRI 3, type 5
+    const Bytes fuStart = {0x5C,        // FU indicator: NRI 2, type 28
+                           0x81,        // FU header: start, type 1 (non-IDR slice)
+                           0x9A, 0x02}; // the first slice bytes
+    const Bytes fuMiddle = {0x5C, 0x01, 0x33, 0x44};  // neither start nor end
+    const Bytes fuEnd = {0x5C, 0x41, 0x55};           // end, type 1
+    const Bytes idrStart = {0x7C, 0x85, 0x88, 0x80};  // NRI 3; start, type 5: IDR alone
+    const Bytes idrEnd = {0x7C, 0x45, 0x10};
+
+    PacketFeed feed(65535);
+    feed.Send(parser, rtppack::Packet{true, 0, stapA});
+    feed.Send(parser, {rtppack::Packet{false, 0, fuStart}, rtppack::Packet{false, 0, fuMiddle},
+                       rtppack::Packet{true, 0, fuEnd}});
+    feed.Send(parser, {rtppack::Packet{false, 0, idrStart}, rtppack::Packet{true, 0, idrEnd}});
+
+    ASSERT_EQ(channel.frames.size(), 3u);
+    Bytes key = {0x00, 0x00, 0x01};
+    key.insert(key.end(), sps.begin(), sps.end());
+    key.insert(key.end(), {0x00, 0x00, 0x01});
+    key.insert(key.end(), pps.begin(), pps.end());
+    const Bytes idrSlice = {0x00, 0x00, 0x01, 0x65, 0x88, 0x84, 0x21};
+    Bytes first = key;
+    first.insert(first.end(), idrSlice.begin(), idrSlice.end());
+    first.insert(first.end(), kDelimiter.begin(), kDelimiter.end());
+    const Bytes second = {0x00, 0x00, 0x01, 0x41,  // NAL header rebuilt: NRI 2, type 1
+                          0x9A, 0x02, 0x33, 0x44, 0x55, 0x00, 0x00, 0x01, 0x09, 0x30};
+    Bytes third = key;  // the stream's parameter sets go in front of a lone IDR
+    third.insert(third.end(), {0x00, 0x00, 0x01, 0x65, 0x88, 0x80, 0x10});
+    third.insert(third.end(), kDelimiter.begin(), kDelimiter.end());
+    EXPECT_EQ(channel.frames[0].data, first);
+    EXPECT_EQ(channel.frames[1].data, second);
+    EXPECT_EQ(channel.frames[2].data, third);
+    const std::uint32_t codes[] = {ipcapture::kFourCCH264Key, ipcapture::kFourCCH264, ipcapture::kFourCCH264Key};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(channel.frames[i].fourCC, codes[i]);
+        EXPECT_EQ(channel.frames[i].width, 704u);
+        EXPECT_EQ(channel.frames[i].height, 576u);
+    }
+}
+
 TEST_F(H264Fixture, MalformedOrUnsupportedPacketsDropTheAccessUnit) {
     const auto units = rtppack::SplitH264AccessUnits(testing_support::ReadTestData("h264_352x288.264"));
     const std::vector<Bytes> bad = {
