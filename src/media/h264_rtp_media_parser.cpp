@@ -194,10 +194,10 @@ bool CH264RTPMediaParser::ReadKeyFrameSize() {
 }
 
 void CH264RTPMediaParser::DeliverFrame() {
+    EndNalUnit();
     ipcapture::IFramePool* pool = GetFramePool();
     if (pool == nullptr || m_client == nullptr || m_frame.empty()) return;
     std::uint32_t fourCC = ipcapture::kFourCCH264;
-    EndNalUnit();
     if (m_keyFlag) {
         if (!ReadKeyFrameSize()) {
             Reset();
