@@ -135,8 +135,8 @@ bool HasChromaFields(std::uint32_t profile) {
 }
 
 // Crop offsets count in units of the chroma sampling (table 6-1, equations 7-19 to 7-22):
-// 2 columns and 2 rows for 4:2:0, 2 columns and 1 row for 4:2:2, 1 and 1 for 4:4:4 and for
-// monochrome or separately coded planes; rows double for field-coded streams.
+// 2 columns and 2 rows for 4:2:0, 2 columns and 1 row for 4:2:2, 1 and 1 for 4:4:4 (planes
+// coded together or apart) and monochrome; rows double for field-coded streams.
 struct CropUnits {
     std::int64_t x = 2;
     std::int64_t y = 2;
@@ -146,7 +146,7 @@ struct CropUnits {
 bool ReadChromaFields(BitReader& reader, CropUnits& units) {
     const std::uint32_t chromaFormat = reader.Unsigned();
     if (chromaFormat > 3) return false;
-    const bool separatePlanes = chromaFormat == 3 && reader.Bit();
+    if (chromaFormat == 3) reader.Bit();  // separate_colour_plane_flag: single pixels either way
     reader.Unsigned();  // bit_depth_luma_minus8
     reader.Unsigned();  // bit_depth_chroma_minus8
     reader.Bit();       // qpprime_y_zero_transform_bypass_flag
@@ -155,11 +155,9 @@ bool ReadChromaFields(BitReader& reader, CropUnits& units) {
         for (int i = 0; i < lists; ++i)
             if (reader.Bit() && !SkipScalingList(reader, i < 6 ? 16 : 64)) return false;
     }
-    if (chromaFormat == 0 || separatePlanes) {
-        units = {1, 1};
-    } else if (chromaFormat == 2) {
+    if (chromaFormat == 2) {
         units = {2, 1};
-    } else if (chromaFormat == 3) {
+    } else if (chromaFormat != 1) {
         units = {1, 1};
     }
     return true;
