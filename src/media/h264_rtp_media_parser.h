@@ -13,15 +13,6 @@
 
 namespace kestrel {
 
-// Width and height from the first sequence parameter set (behind a 00 00 01 start code) in an
-// Annex B byte stream; false when there is none or it cannot be read.
-bool ReadH264PictureSize(const std::uint8_t* data, std::size_t length, std::uint32_t& width,
-                         std::uint32_t& height);
-
-// A baseline sequence parameter set (NAL header included) for a picture of `width` x `height`,
-// cropped when the size is not a whole number of macroblocks; empty when either is 0.
-std::vector<std::uint8_t> BuildH264SequenceParameterSet(std::uint32_t width, std::uint32_t height);
-
 class CH264RTPMediaParser : public CRTPMediaParser {
 public:
     CH264RTPMediaParser(IDriver* driver, std::string name);
@@ -36,24 +27,35 @@ private:
     bool HandleSingleNalUnit(const std::uint8_t* payload, std::size_t length);
     bool HandleStapA(const std::uint8_t* payload, std::size_t length);
     bool HandleFuA(const std::uint8_t* payload, std::size_t length);
-    // Appends one whole NAL unit behind a start code and notes what it means for the access unit.
+    // Appends one whole NAL unit behind a start code.
     bool AppendNalUnit(const std::uint8_t* unit, std::size_t length);
-    // Before an IDR slice of an access unit that has no SPS yet: the stream's last SPS and PPS,
-    // or our own from the configured size when the stream has sent none.
+    // Appends the start code of a NAL unit of `type` and notes what the unit means for the
+    // access unit; its bytes follow, in one piece or fragment by fragment.
+    bool BeginNalUnit(std::uint8_t type);
+    // Remembers the unit just completed when it is a parameter set, in whatever packet form
+    // it came.
+    void EndNalUnit();
+    // Before an IDR slice of an access unit without an SPS or PPS: the stream's last ones,
+    // or ours (from the configured size, and the fixed PPS) when the stream has sent none.
     bool InsertParameterSetsIfMissing();
-    void AppendWithStartCode(const std::uint8_t* data, std::size_t length);
+    void InsertWithStartCode(std::size_t at, const std::uint8_t* data, std::size_t length);
+    bool ReadKeyFrameSize();
     void DeliverFrame();
     void StartNextAccessUnit();
+
+    static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
 
     bool m_discarding = true;
     bool m_keyFlag = false;
     bool m_fragmentFlag = false;
     bool m_endsAccessUnit = false;  // the last payload was a slice in a single NAL unit packet
     bool m_accessUnitHasSps = false;
+    std::size_t m_accessUnitPpsAt = kNowhere;  // frame offset of the unit's first PPS start code
+    std::uint8_t m_unitType = 0;               // of the NAL unit being appended, 0 when none
+    std::size_t m_unitStart = 0;               // frame offset of its NAL header
     std::vector<std::uint8_t> m_streamSps;  // the last parameter sets the stream sent, NAL header included
     std::vector<std::uint8_t> m_streamPps;
     std::vector<std::uint8_t> m_ownSps;  // built on first need from the configured size
-    std::vector<std::uint8_t> m_ownPps;
 };
 
 }  // namespace kestrel

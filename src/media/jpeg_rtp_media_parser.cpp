@@ -58,6 +58,9 @@ constexpr std::uint8_t kChromaAcValues[162] = {
     0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda,
     0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
 
+// RFC 2435 3.1.7: types 64 to 127 carry a restart marker header in every packet.
+bool IsRestartType(std::uint8_t type) { return type >= kFirstRestartType && type <= kLastRestartType; }
+
 std::uint32_t ReadUint24(const std::uint8_t* p) { return (std::uint32_t(p[0]) << 16) | (p[1] << 8) | p[2]; }
 std::uint16_t ReadUint16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
@@ -140,7 +143,7 @@ bool CJpegRTPMediaParser::HandlePayload(const std::uint8_t* payload, std::size_t
     if (ReadUint24(payload + 1) == 0) {
         m_frame.clear();
         m_waiting = !ReadFirstFragment(payload, length, scanStart);
-    } else if (payload[4] >= kFirstRestartType && payload[4] <= kLastRestartType) {
+    } else if (IsRestartType(payload[4])) {
         scanStart += kRestartHeaderBytes;  // every packet of a restart type carries one
     }
     if (!m_waiting && scanStart < length) m_frame.insert(m_frame.end(), payload + scanStart, payload + length);
@@ -157,7 +160,7 @@ bool CJpegRTPMediaParser::ReadFirstFragment(const std::uint8_t* payload, std::si
     header.height = payload[7] * 8u;
     if (header.width == 0 || header.height == 0) return false;
     std::size_t position = kMainHeaderBytes;
-    if (header.type >= kFirstRestartType && header.type <= kLastRestartType) {
+    if (IsRestartType(header.type)) {
         if (length < position + kRestartHeaderBytes) return false;
         header.restartInterval = ReadUint16(payload + position);
         position += kRestartHeaderBytes;
@@ -236,7 +239,10 @@ std::size_t CJpegRTPMediaParser::WriteHeaders(std::uint8_t* out) const {
     writer.Word(m_header.height);
     writer.Word(m_header.width);
     writer.Byte(3);
-    const std::uint8_t lumaSampling = (m_header.type & 0x3F) == 0 ? 0x21 : 0x22;
+    // RFC 2435 3.1.3: type 0 is 4:2:2 and 1 is 4:2:0; 64 to 127 are 0 to 63 with restart
+    // markers. Every other type is taken for 4:2:0.
+    const std::uint8_t baseType = IsRestartType(m_header.type) ? m_header.type - kFirstRestartType : m_header.type;
+    const std::uint8_t lumaSampling = baseType == 0 ? 0x21 : 0x22;
     const std::uint8_t components[3][3] = {{0, lumaSampling, 0}, {1, 0x11, 1}, {2, 0x11, 1}};
     for (const auto& component : components) writer.Bytes(component, 3);
     writer.HuffmanTable(0x00, kLumaDcCounts, kDcValues, sizeof kDcValues);

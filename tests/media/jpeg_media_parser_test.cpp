@@ -116,6 +116,24 @@ TEST(JpegMediaParserTest, MarkerAtTheEndOfABlockOrAcrossTwoIsSeen) {
     }
 }
 
+// The scan skips entropy-coded data many bytes at a time: the end of image must be seen
+// wherever it falls, among stuffed bytes (FF 00) and fill bytes (FF FF) right before it.
+TEST(JpegMediaParserTest, EndOfImageIsSeenAtEveryOffsetAmongStuffedAndFillBytes) {
+    const Bytes picture = FirstPicture("jpeg_352x288_q75.mjpeg");
+    for (std::size_t padding = 0; padding < 600; ++padding) {
+        Bytes padded(picture.begin(), picture.end() - 2);
+        const std::uint8_t pattern[] = {0xFF, 0x00, 0x11};  // a lone 0xFF last is fill
+        for (std::size_t i = 0; i < padding; ++i) padded.push_back(pattern[i % 3]);
+        padded.insert(padded.end(), {0xFF, 0xD9});
+        Bytes stream = padded;
+        stream.insert(stream.end(), picture.begin(), picture.end());
+        for (std::size_t blockSize : {std::size_t(61), stream.size()}) {
+            SCOPED_TRACE("padding " + std::to_string(padding) + ", blocks of " + std::to_string(blockSize));
+            ExpectPictures(ParseInBlocks(stream, blockSize), {padded, picture}, 352, 288);
+        }
+    }
+}
+
 TEST(JpegMediaParserTest, DeliversNothingWithoutACompleteBaselinePicture) {
     const Bytes baseline = FirstPicture("jpeg_352x288_q75.mjpeg");
     Bytes progressive = baseline;

@@ -169,5 +169,87 @@ TEST_F(JpegFixture, AFrameOverTheLimitIsDropped) {
     EXPECT_TRUE(channel.frames.empty());
 }
 
+// Written from RFC 2435 alone, so that a misreading shared with our packetiser shows: a 16x16
+// picture in two packets, Q 255 with its tables in the first.
+Bytes FirstPacketOfType(std::uint8_t type) {
+    Bytes packet = {
+        0x00,              // type-specific
+        0x00, 0x00, 0x00,  // fragment offset 0
+        type,              // type
+        0xFF,              // Q 255: tables in band
+        0x02, 0x02,        // width 2 x 8, height 2 x 8
+    };
+    if (type >= 64 && type <= 127) {
+        const Bytes restart = {0x00, 0x01,   // restart interval 1
+                               0xFF, 0xFF};  // F = L = 1, count 0x3FFF
+        packet.insert(packet.end(), restart.begin(), restart.end());
+    }
+    const Bytes tableHeader = {0x00,         // MBZ
+                               0x00,         // precision: both tables 8-bit
+                               0x00, 0x80};  // length 128
+    packet.insert(packet.end(), tableHeader.begin(), tableHeader.end());
+    for (int i = 0; i < 64; ++i) packet.push_back(static_cast<std::uint8_t>(i + 1));   // luma
+    for (int i = 0; i < 64; ++i) packet.push_back(static_cast<std::uint8_t>(i + 65));  // chroma
+    packet.insert(packet.end(), {0x12, 0x34, 0xFF, 0x00});  // scan data, a stuffed 0xFF in it
+    return packet;
+}
+
+TEST_F(JpegFixture, HeadersRebuiltFromAHandWrittenStreamOfEachType) {
+    struct Case {
+        std::uint8_t type;
+        std::uint8_t lumaSampling;  // 0x21: 4:2:2, 0x22: 4:2:0
+    };
+    // Types 64 to 127 are 0 to 63 with restart markers; every type but 0 and 64 is 4:2:0.
+    const Case cases[] = {{0, 0x21}, {1, 0x22}, {64, 0x21}, {65, 0x22}, {128, 0x22}, {192, 0x22}, {255, 0x22}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.type));
+        CJpegRTPMediaParser fresh(&driver, "Quillon");
+        fresh.SetClient(&channel);
+        channel.frames.clear();
+        PacketFeed feed(7);
+        feed.Send(fresh, rtppack::Packet{false, 0, FirstPacketOfType(c.type)});
+        Bytes second = {0x00, 0x00, 0x00, 0x04, c.type, 0xFF, 0x02, 0x02};  // offset 4
+        if (c.type >= 64 && c.type <= 127) second.insert(second.end(), {0x00, 0x01, 0xFF, 0xFF});
+        second.insert(second.end(), {0x56, 0x78});
+        feed.Send(fresh, rtppack::Packet{true, 0, second});
+        ASSERT_EQ(channel.frames.size(), 1u);
+        const Bytes& jpeg = channel.frames[0].data;
+
+        Bytes head = {0xFF, 0xD8,               // SOI
+                      0xFF, 0xDB, 0x00, 0x43,   // DQT, length 67
+                      0x00};                    // 8-bit table 0
+        for (int i = 0; i < 64; ++i) head.push_back(static_cast<std::uint8_t>(i + 1));
+        head.insert(head.end(), {0xFF, 0xDB, 0x00, 0x43, 0x01});  // DQT, table 1
+        for (int i = 0; i < 64; ++i) head.push_back(static_cast<std::uint8_t>(i + 65));
+        head.insert(head.end(), {
+            0xFF, 0xC0, 0x00, 0x11, 0x08,  // SOF0, length 17, 8-bit samples
+            0x00, 0x10, 0x00, 0x10, 0x03,  // height 16, width 16, 3 components
+            0x00, c.lumaSampling, 0x00,    // Y: sampling, table 0
+            0x01, 0x11, 0x01,              // Cb: 1x1, table 1
+            0x02, 0x11, 0x01,              // Cr: 1x1, table 1
+        });
+        ASSERT_GT(jpeg.size(), head.size());
+        EXPECT_EQ(Bytes(jpeg.begin(), jpeg.begin() + head.size()), head);
+
+        // The four Annex K Huffman tables: class and number, length of each segment.
+        std::size_t at = head.size();
+        const std::uint8_t tables[][2] = {{0x00, 0x1F}, {0x10, 0xB5}, {0x01, 0x1F}, {0x11, 0xB5}};
+        for (const auto& table : tables) {
+            ASSERT_LE(at + 5, jpeg.size());
+            EXPECT_EQ(Bytes(jpeg.begin() + at, jpeg.begin() + at + 5), (Bytes{0xFF, 0xC4, 0x00, table[1], table[0]}));
+            at += 2 + table[1];
+        }
+        Bytes tail;
+        if (c.type >= 64 && c.type <= 127) tail = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x01};  // DRI, interval 1
+        tail.insert(tail.end(), {0xFF, 0xDA, 0x00, 0x0C, 0x03,  // SOS, 3 components
+                                 0x00, 0x00, 0x01, 0x11, 0x02, 0x11, 0x00, 0x3F, 0x00,
+                                 0x12, 0x34, 0xFF, 0x00, 0x56, 0x78,  // both packets' scan data
+                                 0xFF, 0xD9});                        // EOI
+        EXPECT_EQ(Bytes(jpeg.begin() + std::min(at, jpeg.size()), jpeg.end()), tail);
+        EXPECT_EQ(channel.frames[0].width, 16u);
+        EXPECT_EQ(channel.frames[0].height, 16u);
+    }
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -132,7 +132,8 @@ std::string CameraSimulator::Execute(const std::string& line) {
         std::string text = "OK";
         for (const StreamCounters& stream : m_streamer.Counters())
             text += " " + HexText(stream.ssrc, 8) + ":packets=" + std::to_string(stream.packets) +
-                    ":frames=" + std::to_string(stream.frames) + ":reports=" + std::to_string(stream.receiverReports);
+                    ":frames=" + std::to_string(stream.frames) + ":reports=" + std::to_string(stream.receiverReports) +
+                    ":client=" + std::to_string(stream.clientPort);
         return text;
     }
     if (command == "sessions")

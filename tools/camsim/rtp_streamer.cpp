@@ -368,7 +368,10 @@ std::vector<StreamCounters> RtpStreamer::Counters() {
     std::vector<StreamCounters> counters;
     for (auto& pacer : m_pacers) {
         std::lock_guard<std::mutex> guard(pacer->lock);
-        for (auto& stream : pacer->streams) counters.push_back(stream->counters);
+        for (auto& stream : pacer->streams) {
+            counters.push_back(stream->counters);
+            counters.back().clientPort = stream->start.rtp.port;
+        }
     }
     return counters;
 }

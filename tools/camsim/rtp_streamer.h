@@ -57,6 +57,7 @@ struct StreamCounters {
     std::uint64_t octets = 0;  // payload bytes
     std::uint64_t frames = 0;
     std::uint64_t receiverReports = 0;
+    std::uint16_t clientPort = 0;  // where the stream's RTP goes
 };
 
 class RtpStreamer {

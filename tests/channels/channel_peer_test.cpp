@@ -1,0 +1,75 @@
+// The channels through the driver against a simulated camera that also serves the Windows build:
+// in-process natively, the native simulator program under Wine.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <string>
+
+#include "driver/quillon_driver.h"
+#include "host/reference_host.h"
+#include "platform/runtime_environment.h"
+#include "support/camera_peer.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace ipcapture;
+
+struct PeerCase {
+    const char* name;
+    std::uint32_t codec;
+    const char* transport;
+    std::uint32_t keyCode;
+};
+
+class ChannelPeerTest : public ::testing::TestWithParam<PeerCase> {
+protected:
+    void SetUp() override {
+        if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
+        host.port = camera.WebPort();
+        host.codec = GetParam().codec;
+        host.parameters = {GetParam().transport};
+        settings = std::make_unique<quillon_host::CHostDriverSettings>(host);
+        ASSERT_TRUE(face.Init(&debug, &pool, settings.get()));
+    }
+
+    testing::CameraPeer camera;
+    quillon_host::HostCameraConfig host;
+    quillon_host::CHostDebugSink debug;
+    quillon_host::CHostFramePool pool{256};
+    std::unique_ptr<quillon_host::CHostDriverSettings> settings;
+    CQuillonDriver quillon;
+    IIPCaptureDriverEx& face = quillon;
+    quillon_host::CRecordingSink sink;
+    quillon_host::CHostChannelSettings channelSettings{quillon_host::HostChannelConfig{704, 576, 40, 50}};
+};
+
+TEST_P(ChannelPeerTest, FramesArriveAndStopIsBoundedWhileDescribeHangs) {
+    IIPVideoCapture* capture = face.GetVideoCapture();
+    ASSERT_TRUE(capture->StartChannel(0, &sink, &channelSettings));
+    ASSERT_TRUE(sink.WaitForFrames(5, 20s));
+    EXPECT_EQ(sink.Frames().front().fourCC, GetParam().keyCode);
+    EXPECT_EQ(sink.Frames().front().width, 704u);
+    EXPECT_TRUE(capture->StopChannel(0));
+
+    if (GetParam().codec != kCodecH264) return;
+    camera.Execute("never rtsp DESCRIBE");
+    ASSERT_TRUE(capture->StartChannel(0, &sink, &channelSettings));
+    std::this_thread::sleep_for(2500ms);  // the channel is waiting for its DESCRIBE answer
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(capture->StopChannel(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);  // twice the default operation time-out
+    face.Uninit();
+    EXPECT_EQ(pool.Outstanding(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, ChannelPeerTest,
+                         ::testing::Values(PeerCase{"H264", kCodecH264, "", kFourCCH264Key},
+                                           PeerCase{"MjpegHttp", kCodecJpeg, "1", kFourCCJpeg}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrel
