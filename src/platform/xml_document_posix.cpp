@@ -104,9 +104,12 @@ struct XmlDocument::Impl {
 
     std::vector<pugi::xml_node> Select(const std::string& path) const {
         std::vector<PathStep> steps;
-        std::vector<pugi::xml_node> current;
-        if (!open || !ParsePath(path, steps)) return current;
-        current.push_back(document);
+        if (!open || !ParsePath(path, steps)) return {};
+        return SelectFrom(document, steps);
+    }
+
+    static std::vector<pugi::xml_node> SelectFrom(const pugi::xml_node& start, const std::vector<PathStep>& steps) {
+        std::vector<pugi::xml_node> current{start};
         for (const PathStep& step : steps) {
             std::vector<pugi::xml_node> next;
             for (const pugi::xml_node& parent : current) {
@@ -188,6 +191,24 @@ std::vector<std::string> XmlDocument::NodeTextList(const std::string& path) {
         if (ChildText(node, text)) texts.push_back(std::move(text));
     }
     return texts;
+}
+
+std::vector<std::vector<std::string>> XmlDocument::NodeTextTable(const std::string& listPath,
+                                                                 const std::vector<std::string>& fields) {
+    std::vector<std::vector<PathStep>> fieldSteps(fields.size());
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (!ParsePath(fields[i], fieldSteps[i])) fieldSteps[i].clear();
+    std::vector<std::vector<std::string>> rows;
+    for (const pugi::xml_node& entry : m_impl->Select(listPath)) {
+        std::vector<std::string> row(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (fieldSteps[i].empty()) continue;
+            std::vector<pugi::xml_node> nodes = Impl::SelectFrom(entry, fieldSteps[i]);
+            if (!nodes.empty()) ChildText(nodes.front(), row[i]);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 }  // namespace kestrel::platform
