@@ -2,6 +2,7 @@
 // client's answers to what the camera sends back.
 #include "webapi/cisco_client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -121,7 +122,11 @@ TEST(CCiscoClientTest, TheEightRequestsOnTheWire) {
         SCOPED_TRACE(expected[i].target);
         EXPECT_EQ(requests[i].method, expected[i].method);
         EXPECT_EQ(requests[i].target, expected[i].target);
-        EXPECT_EQ(HeaderLines(requests[i], names), expected[i].headers);
+        std::vector<std::string> headers = expected[i].headers;
+        // Compression is offered only where the answer can be decoded; Wine 8's WinHTTP cannot.
+        if (platform::IsRunningUnderWine())
+            headers.erase(std::remove(headers.begin(), headers.end(), "Accept-Encoding: gzip, deflate"), headers.end());
+        EXPECT_EQ(HeaderLines(requests[i], names), headers);
         EXPECT_EQ(requests[i].body, expected[i].body);
         EXPECT_EQ(requests[i].Header("Content-Length"), expected[i].body.empty() && expected[i].method[0] == 'G'
                                                              ? ""
