@@ -17,6 +17,8 @@ ScopedAllocationLimit::~ScopedAllocationLimit() { t_limit = m_previous; }
 
 }  // namespace kestrel::testing
 
+// Every form of the plain operators is replaced, so that a sanitizer's own versions never pair
+// with these.
 void* operator new(std::size_t size) {
     if (t_limit != 0 && size > t_limit) throw std::bad_alloc();
     void* memory = std::malloc(size == 0 ? 1 : size);
@@ -24,6 +26,21 @@ void* operator new(std::size_t size) {
     return memory;
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
+void* operator new[](std::size_t size) { return operator new(size); }
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
