@@ -79,7 +79,7 @@ bool EntityReferencesAreDefined(const std::string& text) {
             ++i;
             continue;
         } else {
-            ++i;
+            i = text.find_first_of("<&", i + 1);  // nothing else can start what is looked for
             continue;
         }
         if (i == std::string::npos) return true;  // unterminated: the parser reports that
@@ -96,6 +96,21 @@ bool OnlyMarkupAtTheEnds(const std::string& text) {
     return first != std::string::npos && text[first] == '<' && text[last] == '>';
 }
 
+// The first node in document order that `steps`, from `index` on, select below `parent`; found
+// without building the whole selection.
+pugi::xml_node FirstMatch(const pugi::xml_node& parent, const std::vector<PathStep>& steps, std::size_t index) {
+    if (index == steps.size()) return parent;
+    const PathStep& step = steps[index];
+    std::size_t position = 0;
+    for (pugi::xml_node child = parent.child(step.name.c_str()); child;
+         child = child.next_sibling(step.name.c_str()), ++position) {
+        if (step.indexed && position < step.index) continue;
+        pugi::xml_node found = FirstMatch(child, steps, index + 1);
+        if (found || step.indexed) return found;
+    }
+    return pugi::xml_node();
+}
+
 }  // namespace
 
 struct XmlDocument::Impl {
@@ -104,12 +119,9 @@ struct XmlDocument::Impl {
 
     std::vector<pugi::xml_node> Select(const std::string& path) const {
         std::vector<PathStep> steps;
-        if (!open || !ParsePath(path, steps)) return {};
-        return SelectFrom(document, steps);
-    }
-
-    static std::vector<pugi::xml_node> SelectFrom(const pugi::xml_node& start, const std::vector<PathStep>& steps) {
-        std::vector<pugi::xml_node> current{start};
+        std::vector<pugi::xml_node> current;
+        if (!open || !ParsePath(path, steps)) return current;
+        current.push_back(document);
         for (const PathStep& step : steps) {
             std::vector<pugi::xml_node> next;
             for (const pugi::xml_node& parent : current) {
@@ -202,9 +214,8 @@ std::vector<std::vector<std::string>> XmlDocument::NodeTextTable(const std::stri
     for (const pugi::xml_node& entry : m_impl->Select(listPath)) {
         std::vector<std::string> row(fields.size());
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (fieldSteps[i].empty()) continue;
-            std::vector<pugi::xml_node> nodes = Impl::SelectFrom(entry, fieldSteps[i]);
-            if (!nodes.empty()) ChildText(nodes.front(), row[i]);
+            pugi::xml_node node = fieldSteps[i].empty() ? pugi::xml_node() : FirstMatch(entry, fieldSteps[i], 0);
+            if (node) ChildText(node, row[i]);
         }
         rows.push_back(std::move(row));
     }

@@ -100,7 +100,9 @@ void ReadEntries(CXmlParser& doc, const std::string& listPath, const EntryField<
                  std::vector<Record>& records) {
     std::vector<std::string> paths;
     for (const EntryField<Record>& field : fields) paths.emplace_back(field.path);
-    for (std::vector<std::string>& row : doc.GetNodeTextTable(listPath, paths)) {
+    std::vector<std::vector<std::string>> rows = doc.GetNodeTextTable(listPath, paths);
+    records.reserve(records.size() + rows.size());
+    for (std::vector<std::string>& row : rows) {
         Record record;
         for (std::size_t i = 0; i < N; ++i) fields[i].field(record) = std::move(row[i]);
         records.push_back(std::move(record));

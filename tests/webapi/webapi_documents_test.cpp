@@ -67,6 +67,18 @@ TEST(CXmlParserTest, PathQueries) {
     }
 }
 
+TEST(CXmlParserTest, TableHasOneRowPerEntryWithEachFieldAsGetNodeTextReadsIt) {
+    CXmlParser parser;
+    ASSERT_TRUE(parser.LoadXml("<r>"
+                               "<e><a><x/></a><a><b>1</b></a><c>c1</c></e>"  // b only under the second a
+                               "<e/>"                                         // nothing: empty texts
+                               "<e><a><b>3</b><b>4</b></a><c></c></e>"       // the first b; an empty c
+                               "</r>"));
+    EXPECT_EQ(parser.GetNodeTextTable("r/e", {"a/b", "c"}),
+              (std::vector<std::vector<std::string>>{{"1", "c1"}, {"", ""}, {"3", ""}}));
+    EXPECT_EQ(parser.GetNodeTextTable("r/missing", {"a/b"}), (std::vector<std::vector<std::string>>{}));
+}
+
 TEST(CXmlParserTest, RefusesWhatIsNotOneWellFormedDocumentWithoutDtd) {
     const char* refused[] = {
         "",
