@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 // call, so the buffer never grows past this plus one such piece; beyond it the transfer pauses.
 constexpr std::size_t kPauseThreshold = 64 * 1024;
 
+const std::string kAcceptEncoding = "Accept-Encoding:";
+
 void GlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -234,10 +236,15 @@ bool HttpTransport::Send(const HttpTransportRequest& request) {
     }
 
     bool hasAccept = false;
+    std::string acceptEncoding;
     for (const std::string& line : request.headers) {
         hasAccept = hasAccept || StartsWithIgnoreCase(line, "Accept:");
+        if (StartsWithIgnoreCase(line, kAcceptEncoding)) acceptEncoding = Trim(line.substr(kAcceptEncoding.size()));
         s.headerList = curl_slist_append(s.headerList, line.c_str());
     }
+    // What the caller offers must be decoded when the server takes the offer; curl decodes only
+    // with this option. The caller's own line is still the one sent.
+    if (!acceptEncoding.empty()) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, acceptEncoding.c_str());
     // Send only the caller's headers: no default Accept, and no 100-continue round trip.
     if (!hasAccept) s.headerList = curl_slist_append(s.headerList, "Accept:");
     s.headerList = curl_slist_append(s.headerList, "Expect:");

@@ -1,6 +1,7 @@
 #include "platform/http_transport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 
 #include <winsock2.h>
@@ -34,6 +35,35 @@ std::string Narrow(const wchar_t* text, std::size_t length) {
 
 bool SetDword(HINTERNET handle, DWORD option, DWORD value) {
     return WinHttpSetOption(handle, option, &value, sizeof(value)) != FALSE;
+}
+
+bool IsAcceptEncoding(const std::string& line) {
+    static const char kName[] = "accept-encoding:";
+    if (line.size() < sizeof(kName) - 1) return false;
+    for (std::size_t i = 0; i < sizeof(kName) - 1; ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != kName[i]) return false;
+    return true;
+}
+
+// Turns on WinHTTP's decoding of the encodings the line offers; false when it offers others or
+// this WinHTTP cannot decode.
+bool EnableDecoding(HINTERNET handle, const std::string& line) {
+    DWORD flags = 0;
+    std::size_t start = line.find(':') + 1;
+    while (start < line.size()) {
+        std::size_t end = std::min(line.find(',', start), line.size());
+        std::size_t first = line.find_first_not_of(' ', start);
+        std::size_t last = line.find_last_not_of(' ', end - 1);
+        std::string name = first < end ? line.substr(first, last - first + 1) : std::string();
+        if (name == "gzip")
+            flags |= WINHTTP_DECOMPRESSION_FLAG_GZIP;
+        else if (name == "deflate")
+            flags |= WINHTTP_DECOMPRESSION_FLAG_DEFLATE;
+        else if (!name.empty())
+            return false;
+        start = end + 1;
+    }
+    return flags != 0 && SetDword(handle, WINHTTP_OPTION_DECOMPRESSION, flags);
 }
 
 }  // namespace
@@ -129,6 +159,9 @@ bool HttpTransport::Send(const HttpTransportRequest& request) {
         ok = SetDword(handle, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors);
     if (ok && !request.followRedirects) ok = SetDword(handle, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     for (std::size_t i = 0; ok && i < request.headers.size(); ++i) {
+        // An encoding is offered only when WinHTTP will decode it (Windows 8.1 and later);
+        // elsewhere the offer is left out and the server answers uncompressed.
+        if (IsAcceptEncoding(request.headers[i]) && !EnableDecoding(handle, request.headers[i])) continue;
         std::wstring line = Widen(request.headers[i]);
         ok = WinHttpAddRequestHeaders(handle, line.c_str(), static_cast<DWORD>(line.size()),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE) != FALSE;

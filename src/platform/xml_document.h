@@ -33,6 +33,11 @@ public:
     bool NodeText(const std::string& path, std::string& text);
     // NodeText of every selected node in document order, nodes without text left out.
     std::vector<std::string> NodeTextList(const std::string& path);
+    // One row per node that `listPath` selects, in document order: the NodeText of each of
+    // `fields` (paths relative to that node, without indexes), "" where there is none. The list
+    // is walked once, so reading n entries costs n, not n squared as indexed paths would.
+    std::vector<std::vector<std::string>> NodeTextTable(const std::string& listPath,
+                                                        const std::vector<std::string>& fields);
 
 private:
     struct Impl;

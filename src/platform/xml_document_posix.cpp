@@ -79,7 +79,7 @@ bool EntityReferencesAreDefined(const std::string& text) {
             ++i;
             continue;
         } else {
-            ++i;
+            i = text.find_first_of("<&", i + 1);  // nothing else can start what is looked for
             continue;
         }
         if (i == std::string::npos) return true;  // unterminated: the parser reports that
@@ -94,6 +94,21 @@ bool OnlyMarkupAtTheEnds(const std::string& text) {
     std::size_t first = text.find_first_not_of(kBlank, begin);
     std::size_t last = text.find_last_not_of(kBlank);
     return first != std::string::npos && text[first] == '<' && text[last] == '>';
+}
+
+// The first node in document order that `steps`, from `index` on, select below `parent`; found
+// without building the whole selection.
+pugi::xml_node FirstMatch(const pugi::xml_node& parent, const std::vector<PathStep>& steps, std::size_t index) {
+    if (index == steps.size()) return parent;
+    const PathStep& step = steps[index];
+    std::size_t position = 0;
+    for (pugi::xml_node child = parent.child(step.name.c_str()); child;
+         child = child.next_sibling(step.name.c_str()), ++position) {
+        if (step.indexed && position < step.index) continue;
+        pugi::xml_node found = FirstMatch(child, steps, index + 1);
+        if (found || step.indexed) return found;
+    }
+    return pugi::xml_node();
 }
 
 }  // namespace
@@ -188,6 +203,23 @@ std::vector<std::string> XmlDocument::NodeTextList(const std::string& path) {
         if (ChildText(node, text)) texts.push_back(std::move(text));
     }
     return texts;
+}
+
+std::vector<std::vector<std::string>> XmlDocument::NodeTextTable(const std::string& listPath,
+                                                                 const std::vector<std::string>& fields) {
+    std::vector<std::vector<PathStep>> fieldSteps(fields.size());
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (!ParsePath(fields[i], fieldSteps[i])) fieldSteps[i].clear();
+    std::vector<std::vector<std::string>> rows;
+    for (const pugi::xml_node& entry : m_impl->Select(listPath)) {
+        std::vector<std::string> row(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            pugi::xml_node node = fieldSteps[i].empty() ? pugi::xml_node() : FirstMatch(entry, fieldSteps[i], 0);
+            if (node) ChildText(node, row[i]);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 }  // namespace kestrel::platform

@@ -182,4 +182,29 @@ std::vector<std::string> XmlDocument::NodeTextList(const std::string& path) {
     return texts;
 }
 
+std::vector<std::vector<std::string>> XmlDocument::NodeTextTable(const std::string& listPath,
+                                                                 const std::vector<std::string>& fields) {
+    std::vector<std::vector<std::string>> rows;
+    IXMLDOMNodeList* list = m_impl->SelectNodes(listPath);
+    if (list == nullptr) return rows;
+    // nextNode walks the list once; get_item(i) may walk it from the start for every entry.
+    IXMLDOMNode* entry = nullptr;
+    while (list->nextNode(&entry) == S_OK && entry != nullptr) {
+        std::vector<std::string> row(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            Bstr query(Widen(fields[i]));
+            IXMLDOMNode* node = nullptr;
+            if (query.ok() && entry->selectSingleNode(query.get(), &node) == S_OK && node != nullptr) {
+                ChildText(node, row[i]);
+                node->Release();
+            }
+        }
+        entry->Release();
+        entry = nullptr;
+        rows.push_back(std::move(row));
+    }
+    list->Release();
+    return rows;
+}
+
 }  // namespace kestrel::platform

@@ -46,6 +46,69 @@ bool IsOne(const std::string& text) {
     return first != std::string::npos && text.compare(first, std::string::npos, "1") == 0;
 }
 
+// One field of an entry record: its path below the entry element and where it goes.
+template <typename Record>
+struct EntryField {
+    const char* path;
+    std::string& (*field)(Record&);
+};
+
+const EntryField<STREAMING_CHANNEL> kChannelFields[] = {
+    {"channelID", [](STREAMING_CHANNEL& c) -> std::string& { return c.channelID; }},
+    {"channelName", [](STREAMING_CHANNEL& c) -> std::string& { return c.channelName; }},
+    {"enabled", [](STREAMING_CHANNEL& c) -> std::string& { return c.enabled; }},
+    {"streamingTransportType", [](STREAMING_CHANNEL& c) -> std::string& { return c.streamingTransportType; }},
+    {"TransportSetting/rtspPortNo", [](STREAMING_CHANNEL& c) -> std::string& { return c.transport.rtspPortNo; }},
+    {"TransportSetting/maxPacketSize",
+     [](STREAMING_CHANNEL& c) -> std::string& { return c.transport.maxPacketSize; }},
+    {"TransportSetting/SecuritySetting/enabled",
+     [](STREAMING_CHANNEL& c) -> std::string& { return c.transport.securityEnabled; }},
+    {"VideoSetting/enabled", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.enabled; }},
+    {"VideoSetting/videoStandardType", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.videoStandardType; }},
+    {"VideoSetting/videoCodecType", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.videoCodecType; }},
+    {"VideoSetting/videoScanType", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.videoScanType; }},
+    {"VideoSetting/videoResolutionWidth",
+     [](STREAMING_CHANNEL& c) -> std::string& { return c.video.videoResolutionWidth; }},
+    {"VideoSetting/videoResolutionHeight",
+     [](STREAMING_CHANNEL& c) -> std::string& { return c.video.videoResolutionHeight; }},
+    {"VideoSetting/videoQualityControlType",
+     [](STREAMING_CHANNEL& c) -> std::string& { return c.video.videoQualityControlType; }},
+    {"VideoSetting/constantBitRate", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.constantBitRate; }},
+    {"VideoSetting/fixedQuality", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.fixedQuality; }},
+    {"VideoSetting/maxFrameRate", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.maxFrameRate; }},
+    {"VideoSetting/keyFrameInterval", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.keyFrameInterval; }},
+    {"VideoSetting/vbrLowerCap", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.vbrLowerCap; }},
+    {"VideoSetting/vbrUpperCap", [](STREAMING_CHANNEL& c) -> std::string& { return c.video.vbrUpperCap; }},
+};
+
+const EntryField<INPUT_PORT_ENTRY> kInputFields[] = {
+    {"ioPortID", [](INPUT_PORT_ENTRY& e) -> std::string& { return e.ioPortID; }},
+    {"triggeringType", [](INPUT_PORT_ENTRY& e) -> std::string& { return e.triggeringType; }},
+};
+
+const EntryField<OUTPUT_PORT_ENTRY> kOutputFields[] = {
+    {"ioPortID", [](OUTPUT_PORT_ENTRY& e) -> std::string& { return e.ioPortID; }},
+    {"PowerOnState/defaultStateType", [](OUTPUT_PORT_ENTRY& e) -> std::string& { return e.defaultStateType; }},
+    {"PowerOnState/outputStateType", [](OUTPUT_PORT_ENTRY& e) -> std::string& { return e.outputStateType; }},
+    {"PowerOnState/pulseDuration", [](OUTPUT_PORT_ENTRY& e) -> std::string& { return e.pulseDuration; }},
+    {"ManualControl/actionMappingType", [](OUTPUT_PORT_ENTRY& e) -> std::string& { return e.actionMappingType; }},
+};
+
+// Appends one record per element that `listPath` selects, in document order.
+template <typename Record, std::size_t N>
+void ReadEntries(CXmlParser& doc, const std::string& listPath, const EntryField<Record> (&fields)[N],
+                 std::vector<Record>& records) {
+    std::vector<std::string> paths;
+    for (const EntryField<Record>& field : fields) paths.emplace_back(field.path);
+    std::vector<std::vector<std::string>> rows = doc.GetNodeTextTable(listPath, paths);
+    records.reserve(records.size() + rows.size());
+    for (std::vector<std::string>& row : rows) {
+        Record record;
+        for (std::size_t i = 0; i < N; ++i) fields[i].field(record) = std::move(row[i]);
+        records.push_back(std::move(record));
+    }
+}
+
 }  // namespace
 
 CCiscoClient::CCiscoClient() = default;
@@ -141,14 +204,21 @@ void CCiscoClient::FreeDocument() {
     m_document.reset();
 }
 
+template <typename Operation>
+bool CCiscoClient::Guarded(Operation operation) {
+    try {
+        return operation();
+    } catch (const std::exception&) {
+        // Out of memory, most likely: a 32-bit host has little address space. The operation fails
+        // and the client stays usable.
+        FreeDocument();
+        return false;
+    }
+}
+
 template <typename Read>
 bool CCiscoClient::ReadDocument(const std::string& text, Read read) {
-    bool ok = LoadDocument(text);
-    try {
-        ok = ok && read(*m_document);
-    } catch (const std::bad_alloc&) {
-        ok = false;
-    }
+    const bool ok = Guarded([&] { return LoadDocument(text) && read(*m_document); });
     FreeDocument();
     return ok;
 }
@@ -159,9 +229,14 @@ bool CCiscoClient::CheckResponseStatus(const std::string& text) {
 
 bool CCiscoClient::Connect(const DEVICE_INFO& record) {
     Disconnect();
+    return Guarded([&] { return ConnectAndLogin(record); });
+}
+
+bool CCiscoClient::ConnectAndLogin(const DEVICE_INFO& record) {
     CSpinMutexGuard guard(m_lock);
     Web::CHttpSender* sender = new (std::nothrow) Web::CHttpSender(record);
     if (sender == nullptr) return false;
+    sender->SetMaxBodySize(kMaxAnswerSize);
     {
         std::lock_guard<std::mutex> senderGuard(m_senderLock);
         m_sender.Release();
@@ -187,10 +262,13 @@ bool CCiscoClient::Login() {
 
 void CCiscoClient::Disconnect() {
     CSpinMutexGuard guard(m_lock);
-    API_COMMAND command = LogoutCommand();
-    command.sessionID = m_sessionId;
-    std::string response;
-    if (Transact(BuildQueryRequest(command), response, std::string(), nullptr)) CheckResponseStatus(response);
+    Guarded([this] {
+        API_COMMAND command = LogoutCommand();
+        command.sessionID = m_sessionId;
+        std::string response;
+        return Transact(BuildQueryRequest(command), response, std::string(), nullptr) &&
+               CheckResponseStatus(response);
+    });
     FreeDocument();
     std::lock_guard<std::mutex> senderGuard(m_senderLock);
     m_sender.Release();
@@ -198,7 +276,11 @@ void CCiscoClient::Disconnect() {
 
 std::string CCiscoClient::GetSessionId() {
     CSpinMutexGuard guard(m_lock);
-    return m_sessionId;
+    try {
+        return m_sessionId;
+    } catch (const std::exception&) {
+        return std::string();
+    }
 }
 
 bool CCiscoClient::Query(const API_COMMAND& prototype, std::string& response) {
@@ -208,42 +290,54 @@ bool CCiscoClient::Query(const API_COMMAND& prototype, std::string& response) {
 }
 
 bool CCiscoClient::GetDeviceBasicInfo(DEVICE_BASIC_INFO& info) {
-    std::string response;
-    return Query(DeviceBasicInfoCommand(), response) && ReadDeviceBasicInfo(response, info);
+    return Guarded([&] {
+        std::string response;
+        return Query(DeviceBasicInfoCommand(), response) && ReadDeviceBasicInfo(response, info);
+    });
 }
 
 bool CCiscoClient::GetStreamingSetting(STREAMING_SETTING& setting) {
-    std::string response;
-    return Query(GetStreamingCommand(), response) && ReadStreamingSetting(response, setting);
+    return Guarded([&] {
+        std::string response;
+        return Query(GetStreamingCommand(), response) && ReadStreamingSetting(response, setting);
+    });
 }
 
 bool CCiscoClient::GetIOPortSetting(IO_PORT_SETTING& setting) {
-    std::string response;
-    return Query(IOPortSettingCommand(), response) && ReadIOPortSetting(response, setting);
+    return Guarded([&] {
+        std::string response;
+        return Query(IOPortSettingCommand(), response) && ReadIOPortSetting(response, setting);
+    });
 }
 
 bool CCiscoClient::GetIOPortStatus(IO_PORT_STATUS& status) {
-    std::string response;
-    return Query(IOPortStatusCommand(), response) && ReadIOPortStatus(response, status);
+    return Guarded([&] {
+        std::string response;
+        return Query(IOPortStatusCommand(), response) && ReadIOPortStatus(response, status);
+    });
 }
 
 bool CCiscoClient::SetStreamingSetting(const STREAMING_SETTING& setting) {
-    std::string document = BuildStreamingSettingDocument(setting);
-    if (document.empty()) return false;
-    API_COMMAND command = SetStreamingCommand();
-    command.sessionID = m_sessionId;
-    // Any answer is success: the channel then streams with whatever the camera kept.
-    return SendOnly(BuildStreamingSettingRequest(command, document));
+    return Guarded([&] {
+        std::string document = BuildStreamingSettingDocument(setting);
+        if (document.empty()) return false;
+        API_COMMAND command = SetStreamingCommand();
+        command.sessionID = m_sessionId;
+        // Any answer is success: the channel then streams with whatever the camera kept.
+        return SendOnly(BuildStreamingSettingRequest(command, document));
+    });
 }
 
 bool CCiscoClient::TriggerOutputPort(std::uint32_t portIndex, std::uint32_t state) {
-    std::string document = BuildIOPortDataDocument(portIndex, state);
-    if (document.empty()) return false;
-    API_COMMAND command = TriggerCommand();
-    command.sessionID = m_sessionId;
-    std::string response;
-    return Transact(BuildTriggerRequest(command, document), response, std::string(), nullptr) &&
-           CheckResponseStatus(response);
+    return Guarded([&] {
+        std::string document = BuildIOPortDataDocument(portIndex, state);
+        if (document.empty()) return false;
+        API_COMMAND command = TriggerCommand();
+        command.sessionID = m_sessionId;
+        std::string response;
+        return Transact(BuildTriggerRequest(command, document), response, std::string(), nullptr) &&
+               CheckResponseStatus(response);
+    });
 }
 
 void CCiscoClient::Abort() {
@@ -273,62 +367,16 @@ bool CCiscoClient::ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INF
 bool CCiscoClient::ReadStreamingSetting(const std::string& text, STREAMING_SETTING& setting) {
     return ReadDocument(text, [&](CXmlParser& doc) {
         setting.version = doc.GetNodeText("DeviceInfo/version");
-        const std::string list = "DeviceInfo/StreamingSetting/StreamingChannelList/StreamingChannelEntry";
-        const int count = doc.CountNodes(list);
-        for (int i = 0; i < count; ++i) {
-            const std::string prefix = list + "[" + std::to_string(i) + "]/";
-            auto read = [&](const char* relative) { return doc.GetNodeText(prefix + relative); };
-            STREAMING_CHANNEL channel;
-            channel.channelID = read("channelID");
-            channel.channelName = read("channelName");
-            channel.enabled = read("enabled");
-            channel.streamingTransportType = read("streamingTransportType");
-            channel.transport.rtspPortNo = read("TransportSetting/rtspPortNo");
-            channel.transport.maxPacketSize = read("TransportSetting/maxPacketSize");
-            channel.transport.securityEnabled = read("TransportSetting/SecuritySetting/enabled");
-            VIDEO_SETTING& video = channel.video;
-            video.enabled = read("VideoSetting/enabled");
-            video.videoStandardType = read("VideoSetting/videoStandardType");
-            video.videoCodecType = read("VideoSetting/videoCodecType");
-            video.videoScanType = read("VideoSetting/videoScanType");
-            video.videoResolutionWidth = read("VideoSetting/videoResolutionWidth");
-            video.videoResolutionHeight = read("VideoSetting/videoResolutionHeight");
-            video.videoQualityControlType = read("VideoSetting/videoQualityControlType");
-            video.constantBitRate = read("VideoSetting/constantBitRate");
-            video.fixedQuality = read("VideoSetting/fixedQuality");
-            video.maxFrameRate = read("VideoSetting/maxFrameRate");
-            video.keyFrameInterval = read("VideoSetting/keyFrameInterval");
-            video.vbrLowerCap = read("VideoSetting/vbrLowerCap");
-            video.vbrUpperCap = read("VideoSetting/vbrUpperCap");
-            setting.channels.push_back(std::move(channel));
-        }
+        ReadEntries(doc, "DeviceInfo/StreamingSetting/StreamingChannelList/StreamingChannelEntry", kChannelFields,
+                    setting.channels);
         return !setting.channels.empty();
     });
 }
 
 bool CCiscoClient::ReadIOPortSetting(const std::string& text, IO_PORT_SETTING& setting) {
     return ReadDocument(text, [&](CXmlParser& doc) {
-        const std::string inputList = "DeviceInfo/IOPortSetting/InputPortList/InputPortEntry";
-        const std::string outputList = "DeviceInfo/IOPortSetting/OutputPortList/OutputPortEntry";
-        const int inputs = doc.CountNodes(inputList);
-        const int outputs = doc.CountNodes(outputList);
-        for (int i = 0; i < inputs; ++i) {
-            const std::string prefix = inputList + "[" + std::to_string(i) + "]/";
-            INPUT_PORT_ENTRY entry;
-            entry.ioPortID = doc.GetNodeText(prefix + "ioPortID");
-            entry.triggeringType = doc.GetNodeText(prefix + "triggeringType");
-            setting.inputs.push_back(std::move(entry));
-        }
-        for (int i = 0; i < outputs; ++i) {
-            const std::string prefix = outputList + "[" + std::to_string(i) + "]/";
-            OUTPUT_PORT_ENTRY entry;
-            entry.ioPortID = doc.GetNodeText(prefix + "ioPortID");
-            entry.defaultStateType = doc.GetNodeText(prefix + "PowerOnState/defaultStateType");
-            entry.outputStateType = doc.GetNodeText(prefix + "PowerOnState/outputStateType");
-            entry.pulseDuration = doc.GetNodeText(prefix + "PowerOnState/pulseDuration");
-            entry.actionMappingType = doc.GetNodeText(prefix + "ManualControl/actionMappingType");
-            setting.outputs.push_back(std::move(entry));
-        }
+        ReadEntries(doc, "DeviceInfo/IOPortSetting/InputPortList/InputPortEntry", kInputFields, setting.inputs);
+        ReadEntries(doc, "DeviceInfo/IOPortSetting/OutputPortList/OutputPortEntry", kOutputFields, setting.outputs);
         return true;
     });
 }

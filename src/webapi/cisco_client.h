@@ -5,12 +5,14 @@
 //
 // Threading: an owner uses its client from one thread at a time. Connect, Disconnect and the
 // sender hand-out hold the client's lock, so a reconnect never destroys a sender that a request on
-// another thread still uses. Abort() may be called from any thread. No operation throws; failures
-// are false results, and operations before Connect fail without network traffic.
+// another thread still uses. Abort() may be called from any thread. No operation throws: failures,
+// running out of memory included, are false results, and operations before Connect fail without
+// network traffic. The request builders (for tests) may throw std::bad_alloc.
 #ifndef QUILLON_WEBAPI_CISCO_CLIENT_H
 #define QUILLON_WEBAPI_CISCO_CLIENT_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +42,10 @@ struct API_COMMAND {
 
 class CCiscoClient {
 public:
+    // Largest answer body read; the documents are a few KiB, and a 32-bit host has little address
+    // space to spare for a camera that sends more.
+    static constexpr std::size_t kMaxAnswerSize = 4 * 1024 * 1024;
+
     CCiscoClient();
     virtual ~CCiscoClient();
     CCiscoClient(const CCiscoClient&) = delete;
@@ -94,6 +100,10 @@ private:
     // False when the text is no document, when `read` says so, or when memory runs out.
     template <typename Read>
     bool ReadDocument(const std::string& text, Read read);
+    // The result of `operation`, or false when it throws; the document it left is dropped.
+    template <typename Operation>
+    bool Guarded(Operation operation);
+    bool ConnectAndLogin(const DEVICE_INFO& record);
     bool Login();
     bool Query(const API_COMMAND& command, std::string& response);
 

@@ -68,7 +68,8 @@ public:
     void Abort();
     void ResetAbort();
 
-    // For tests: a smaller limit than kMaxBodySize.
+    // A smaller limit than kMaxBodySize for ReadAll, for users whose answers are small; ReadChunk
+    // is not limited by it.
     void SetMaxBodySize(std::size_t limit) { m_maxBodySize = limit; }
 
 private:

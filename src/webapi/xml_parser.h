@@ -22,7 +22,9 @@ public:
     CXmlParser& operator=(const CXmlParser&) = delete;
 
     // False on an open object (the first document stays), on text that is not well-formed, and on
-    // any document type declaration: answers are never allowed to define entities.
+    // any document type declaration: answers are never allowed to define entities. NUL bytes at
+    // the end of the text are left out (cameras that send a C string's terminator); a NUL anywhere
+    // else makes the text no document.
     bool LoadXml(const std::string& text);
     void Close();
     int CountNodes(const std::string& path);
@@ -30,6 +32,10 @@ public:
     std::string GetNodeText(const std::string& path);
     // Text of every selected node in document order; nodes without text are left out.
     std::vector<std::string> GetNodeTextList(const std::string& path);
+    // For every node `listPath` selects, in document order, the text of each of `fields` (paths
+    // relative to that node, as GetNodeText reads them). Read in one pass over the list.
+    std::vector<std::vector<std::string>> GetNodeTextTable(const std::string& listPath,
+                                                           const std::vector<std::string>& fields);
 
 private:
     CSpinMutex m_lock;

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "webapi/cisco_client.h"
+#include "webapi/xml_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
@@ -35,5 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (code > 2) std::abort();
 
     client.CheckResponseStatus(text);
+
+    // One row for every entry the list path selects, one text per field.
+    kestrel::CXmlParser parser;
+    if (parser.LoadXml(text)) {
+        const std::string list = "DeviceInfo/IOPortSetting/InputPortList/InputPortEntry";
+        const std::vector<std::vector<std::string>> rows = parser.GetNodeTextTable(list, {"ioPortID", "a/b"});
+        if (rows.size() != static_cast<std::size_t>(parser.CountNodes(list))) std::abort();
+        for (const std::vector<std::string>& row : rows)
+            if (row.size() != 2) std::abort();
+    }
     return 0;
 }

@@ -70,6 +70,7 @@ TEST(HttpTransportTest, SendsOnlyTheCallersHeadersInOrderOnOneKeptConnection) {
     EXPECT_EQ(requests[0].Header("Content-Type"), "text/plain");
     EXPECT_EQ(requests[0].Header("Expect"), "");
     EXPECT_EQ(requests[0].Header("Accept"), "");
+    EXPECT_EQ(requests[0].Header("Accept-Encoding"), "");  // nothing offered that was not asked for
     std::vector<std::string> ours;
     for (const std::string& name : requests[0].HeaderNames())
         if (name.rfind("X-", 0) == 0) ours.push_back(name);
@@ -116,6 +117,53 @@ TEST(HttpTransportTest, ReadsALargeBodyInPiecesNoLargerThanAsked) {
     TestHttpServer server([&](const ReceivedRequest&) { return Reply::Http(200, body); });
     HttpTransport transport(Settings(server.Port()));
     ASSERT_TRUE(transport.Send(Get("/big")));
+    std::size_t largest = 0;
+    EXPECT_EQ(ReadToEnd(transport, 8192, largest), body);
+    EXPECT_LE(largest, 8192u);
+}
+
+std::uint32_t Crc32(const std::string& bytes) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void AppendLittleEndian(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// `data` as a gzip member (RFC 1952) of uncompressed deflate blocks (RFC 1951, 3.2.4).
+std::string GzipStored(const std::string& data) {
+    std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);  // magic, deflate, no flags, mtime 0
+    std::size_t offset = 0;
+    do {
+        const std::size_t length = std::min<std::size_t>(data.size() - offset, 0xFFFF);
+        const bool last = offset + length == data.size();
+        out += static_cast<char>(last ? 1 : 0);  // BFINAL, BTYPE 00
+        AppendLittleEndian(out, static_cast<std::uint32_t>(length), 2);
+        AppendLittleEndian(out, static_cast<std::uint32_t>(~length & 0xFFFF), 2);
+        out.append(data, offset, length);
+        offset += length;
+    } while (offset < data.size());
+    AppendLittleEndian(out, Crc32(data), 4);
+    AppendLittleEndian(out, static_cast<std::uint32_t>(data.size()), 4);
+    return out;
+}
+
+TEST(HttpTransportTest, DecodesAGzipBodyWhenTheRequestOfferedIt) {
+    std::string body;
+    for (int i = 0; i < 300000; ++i) body += static_cast<char>('a' + i % 26);
+    TestHttpServer server([&](const ReceivedRequest& request) {
+        if (request.Header("Accept-Encoding").find("gzip") == std::string::npos) return Reply::Http(200, body);
+        return Reply::Http(200, GzipStored(body), {"Content-Encoding: gzip"});
+    });
+    HttpTransport transport(Settings(server.Port()));
+    HttpTransportRequest request = Get("/compressed");
+    request.headers = {"Accept-Encoding: gzip, deflate"};
+    ASSERT_TRUE(transport.Send(request));
     std::size_t largest = 0;
     EXPECT_EQ(ReadToEnd(transport, 8192, largest), body);
     EXPECT_LE(largest, 8192u);

@@ -3,7 +3,6 @@
 #define QUILLON_TESTS_SUPPORT_LOOPBACK_SOCKET_H
 
 #include <cstdint>
-#include <string>
 
 namespace kestrel::testing {
 
@@ -16,7 +15,8 @@ SocketHandle ListenLoopback(std::uint16_t& port);
 SocketHandle AcceptWithin(SocketHandle listener, int timeoutMs);
 // Bytes received (> 0), 0 when the peer closed, -1 on time-out, -2 on error.
 int ReceiveWithin(SocketHandle socket, char* buffer, int capacity, int timeoutMs);
-bool SendAll(SocketHandle socket, const std::string& bytes);
+// Bytes of `data` sent (> 0) once the peer has room for some, -1 on time-out, -2 on error.
+int SendWithin(SocketHandle socket, const char* data, int size, int timeoutMs);
 void CloseSocket(SocketHandle socket);
 
 }  // namespace kestrel::testing

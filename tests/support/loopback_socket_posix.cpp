@@ -1,5 +1,7 @@
 #include "support/loopback_socket.h"
 
+#include <cerrno>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +13,11 @@ namespace {
 
 bool Readable(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, timeoutMs) > 0;
+}
+
+bool Writable(int fd, int timeoutMs) {
+    pollfd entry{fd, POLLOUT, 0};
     return poll(&entry, 1, timeoutMs) > 0;
 }
 
@@ -44,14 +51,11 @@ int ReceiveWithin(SocketHandle socket, char* buffer, int capacity, int timeoutMs
     return got < 0 ? -2 : static_cast<int>(got);
 }
 
-bool SendAll(SocketHandle socket, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t n = send(static_cast<int>(socket), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
+int SendWithin(SocketHandle socket, const char* data, int size, int timeoutMs) {
+    if (!Writable(static_cast<int>(socket), timeoutMs)) return -1;
+    ssize_t n = send(static_cast<int>(socket), data, static_cast<size_t>(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
+    return n <= 0 ? -2 : static_cast<int>(n);
 }
 
 void CloseSocket(SocketHandle socket) {

@@ -13,6 +13,13 @@ bool Readable(SOCKET s, int timeoutMs) {
     return WSAPoll(&entry, 1, timeoutMs) > 0;
 }
 
+bool Writable(SOCKET s, int timeoutMs) {
+    WSAPOLLFD entry{};
+    entry.fd = s;
+    entry.events = POLLWRNORM;
+    return WSAPoll(&entry, 1, timeoutMs) > 0;
+}
+
 }  // namespace
 
 SocketHandle ListenLoopback(std::uint16_t& port) {
@@ -43,14 +50,18 @@ int ReceiveWithin(SocketHandle socket, char* buffer, int capacity, int timeoutMs
     return got < 0 ? -2 : got;
 }
 
-bool SendAll(SocketHandle socket, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        int n = send(static_cast<SOCKET>(socket), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
+int SendWithin(SocketHandle socket, const char* data, int size, int timeoutMs) {
+    SOCKET s = static_cast<SOCKET>(socket);
+    if (!Writable(s, timeoutMs)) return -1;
+    // Non-blocking for this one call: a blocking send waits until all of `data` is queued.
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    int n = send(s, data, size, 0);
+    const bool wouldBlock = n < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
+    nonBlocking = 0;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    if (wouldBlock) return -1;
+    return n <= 0 ? -2 : n;
 }
 
 void CloseSocket(SocketHandle socket) {

@@ -51,6 +51,7 @@ public:
 private:
     void Run();
     void Serve(SocketHandle connection);
+    bool Send(SocketHandle connection, const std::string& bytes);
 
     Handler m_handler;
     SocketHandle m_listener = kNoSocket;

@@ -67,6 +67,18 @@ TEST(CXmlParserTest, PathQueries) {
     }
 }
 
+TEST(CXmlParserTest, TableHasOneRowPerEntryWithEachFieldAsGetNodeTextReadsIt) {
+    CXmlParser parser;
+    ASSERT_TRUE(parser.LoadXml("<r>"
+                               "<e><a><x/></a><a><b>1</b></a><c>c1</c></e>"  // b only under the second a
+                               "<e/>"                                         // nothing: empty texts
+                               "<e><a><b>3</b><b>4</b></a><c></c></e>"       // the first b; an empty c
+                               "</r>"));
+    EXPECT_EQ(parser.GetNodeTextTable("r/e", {"a/b", "c"}),
+              (std::vector<std::vector<std::string>>{{"1", "c1"}, {"", ""}, {"3", ""}}));
+    EXPECT_EQ(parser.GetNodeTextTable("r/missing", {"a/b"}), (std::vector<std::vector<std::string>>{}));
+}
+
 TEST(CXmlParserTest, RefusesWhatIsNotOneWellFormedDocumentWithoutDtd) {
     const char* refused[] = {
         "",
@@ -85,6 +97,30 @@ TEST(CXmlParserTest, RefusesWhatIsNotOneWellFormedDocumentWithoutDtd) {
         EXPECT_EQ(parser.CountNodes("a"), 0);
         EXPECT_EQ(parser.GetNodeText("a"), "");
     }
+}
+
+// MSXML reads a text only up to its first NUL and pugixml refuses any NUL; both must agree.
+TEST(CXmlParserTest, TrailingNulBytesAreDroppedAndAnyOtherNulRefused) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"one trailing NUL", std::string("<a><b>v</b></a>\0", 16), true},
+        {"several trailing NULs", std::string("<a><b>v</b></a>\0\0\0", 18), true},
+        {"NUL inside text", std::string("<a><b>v\0w</b></a>", 17), false},
+        {"second element after a NUL", std::string("<a><b>v</b></a>\0<c/>", 20), false},
+        {"only NULs", std::string("\0\0", 2), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CXmlParser parser;
+        EXPECT_EQ(parser.LoadXml(c.text), c.loads);
+        EXPECT_EQ(parser.GetNodeText("a/b"), c.loads ? "v" : "");
+    }
+    CCiscoClient client;
+    EXPECT_TRUE(client.CheckResponseStatus(std::string("<ResponseStatus><statusCode>1</statusCode></ResponseStatus>\0", 60)));
 }
 
 TEST(CXmlParserTest, SecondLoadKeepsTheFirstDocumentAndCloseEndsIt) {
@@ -175,6 +211,62 @@ TEST(DocumentReaderTest, IOPortSettingCountsBothLists) {
     EXPECT_TRUE(client.ReadIOPortSetting("<DeviceInfo/>", empty));
     EXPECT_TRUE(empty.inputs.empty());
     EXPECT_TRUE(empty.outputs.empty());
+}
+
+// A reader visits the entries of every list, in document order, each entry once.
+TEST(DocumentReaderTest, EntriesOfEveryListInDocumentOrder) {
+    CCiscoClient client;
+    STREAMING_SETTING setting;
+    ASSERT_TRUE(client.ReadStreamingSetting(
+        "<DeviceInfo><StreamingSetting>"
+        "<StreamingChannelList><StreamingChannelEntry><channelID>1</channelID></StreamingChannelEntry>"
+        "<StreamingChannelEntry><channelID>2</channelID></StreamingChannelEntry></StreamingChannelList>"
+        "<StreamingChannelList><StreamingChannelEntry><channelID>3</channelID></StreamingChannelEntry>"
+        "</StreamingChannelList></StreamingSetting></DeviceInfo>",
+        setting));
+    std::vector<std::string> ids;
+    for (const STREAMING_CHANNEL& channel : setting.channels) ids.push_back(channel.channelID);
+    EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3"}));
+
+    IO_PORT_SETTING ports;
+    ASSERT_TRUE(client.ReadIOPortSetting(
+        "<DeviceInfo><IOPortSetting>"
+        "<InputPortList><InputPortEntry><ioPortID>1</ioPortID></InputPortEntry></InputPortList>"
+        "<InputPortList><InputPortEntry><ioPortID>2</ioPortID></InputPortEntry></InputPortList>"
+        "</IOPortSetting></DeviceInfo>",
+        ports));
+    ASSERT_EQ(ports.inputs.size(), 2u);
+    EXPECT_EQ(ports.inputs[0].ioPortID, "1");
+    EXPECT_EQ(ports.inputs[1].ioPortID, "2");
+}
+
+// Far more entries than a camera has: read whole and in order (reading them once took seconds).
+TEST(DocumentReaderTest, TenThousandEntries) {
+    constexpr int kEntries = 10000;
+    std::string streaming = "<DeviceInfo><StreamingSetting><StreamingChannelList>";
+    std::string ports = "<DeviceInfo><IOPortSetting><OutputPortList>";
+    for (int i = 0; i < kEntries; ++i) {
+        const std::string id = std::to_string(i);
+        streaming += "<StreamingChannelEntry><channelID>" + id + "</channelID><VideoSetting><vbrUpperCap>" + id +
+                     "</vbrUpperCap></VideoSetting></StreamingChannelEntry>";
+        ports += "<OutputPortEntry><ioPortID>" + id + "</ioPortID><ManualControl><actionMappingType>" + id +
+                 "</actionMappingType></ManualControl></OutputPortEntry>";
+    }
+    streaming += "</StreamingChannelList></StreamingSetting></DeviceInfo>";
+    ports += "</OutputPortList></IOPortSetting></DeviceInfo>";
+
+    CCiscoClient client;
+    STREAMING_SETTING setting;
+    ASSERT_TRUE(client.ReadStreamingSetting(streaming, setting));
+    ASSERT_EQ(setting.channels.size(), static_cast<std::size_t>(kEntries));
+    IO_PORT_SETTING outputs;
+    ASSERT_TRUE(client.ReadIOPortSetting(ports, outputs));
+    ASSERT_EQ(outputs.outputs.size(), static_cast<std::size_t>(kEntries));
+    for (int i = 0; i < kEntries; i += 999) {
+        EXPECT_EQ(setting.channels[i].channelID, std::to_string(i));
+        EXPECT_EQ(setting.channels[i].video.vbrUpperCap, std::to_string(i));
+        EXPECT_EQ(outputs.outputs[i].actionMappingType, std::to_string(i));
+    }
 }
 
 TEST(DocumentReaderTest, IOPortStatusCodes) {

@@ -52,28 +52,41 @@ std::string HttpRequest::Header(const std::string& name) const {
     return std::string();
 }
 
-ReadResult ReadRequest(Connection& connection, std::string& buffer, const std::atomic<bool>& stopping,
-                       HttpRequest& request, const char* protocol) {
+ParseResult ParseRequest(std::string& buffer, HttpRequest& request, const char* protocol) {
     request = HttpRequest();
-    std::size_t end;
-    while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
-        if (buffer.size() > kMaxHeaderBytes) return ReadResult::kMalformed;
-        if (!ReceiveMore(connection, buffer, stopping)) return ReadResult::kClosed;
-    }
-    if (!ParseHead(buffer.substr(0, end), protocol, request)) return ReadResult::kMalformed;
-    buffer.erase(0, end + 4);
-    if (!request.Header("Transfer-Encoding").empty()) return ReadResult::kMalformed;
+    const std::size_t end = buffer.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return buffer.size() > kMaxHeaderBytes ? ParseResult::kMalformed : ParseResult::kNeedHead;
+    if (end > kMaxHeaderBytes || !ParseHead(buffer.substr(0, end), protocol, request))
+        return ParseResult::kMalformed;
+    if (!request.Header("Transfer-Encoding").empty()) return ParseResult::kMalformed;
     unsigned length = 0;
     std::string lengthText = request.Header("Content-Length");
     if (!lengthText.empty() && (!ParseNumber(lengthText, length) || length > kMaxBodyBytes))
-        return ReadResult::kMalformed;
-    if (length > buffer.size() && EqualsNoCase(request.Header("Expect"), "100-continue"))
-        connection.SendAll(std::string("HTTP/1.1 100 Continue\r\n\r\n"));
-    while (buffer.size() < length)
+        return ParseResult::kMalformed;
+    const std::size_t bodyStart = end + 4;
+    if (buffer.size() - bodyStart < length) return ParseResult::kNeedBody;
+    request.body = buffer.substr(bodyStart, length);
+    buffer.erase(0, bodyStart + length);
+    return ParseResult::kRequest;
+}
+
+ReadResult ReadRequest(Connection& connection, std::string& buffer, const std::atomic<bool>& stopping,
+                       HttpRequest& request, const char* protocol) {
+    bool continueSent = false;
+    for (;;) {
+        switch (ParseRequest(buffer, request, protocol)) {
+        case ParseResult::kRequest: return ReadResult::kRequest;
+        case ParseResult::kMalformed: return ReadResult::kMalformed;
+        case ParseResult::kNeedBody:
+            if (!continueSent && EqualsNoCase(request.Header("Expect"), "100-continue"))
+                connection.SendAll(std::string("HTTP/1.1 100 Continue\r\n\r\n"));
+            continueSent = true;
+            break;
+        case ParseResult::kNeedHead: break;
+        }
         if (!ReceiveMore(connection, buffer, stopping)) return ReadResult::kClosed;
-    request.body = buffer.substr(0, length);
-    buffer.erase(0, length);
-    return ReadResult::kRequest;
+    }
 }
 
 const char* ReasonPhrase(int status) {

@@ -37,8 +37,13 @@ enum class ReadResult { kRequest, kClosed, kMalformed };
 constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
 constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 
-// `buffer` keeps bytes that arrive after the request for the next call. RTSP requests have the
-// same form with "RTSP/" as the protocol.
+enum class ParseResult { kRequest, kNeedHead, kNeedBody, kMalformed };
+
+// Takes one whole request from the front of `buffer`; on kNeedBody `request` holds its head and
+// `buffer` is left as it was. RTSP requests have the same form with "RTSP/" as the protocol.
+ParseResult ParseRequest(std::string& buffer, HttpRequest& request, const char* protocol);
+
+// `buffer` keeps bytes that arrive after the request for the next call.
 ReadResult ReadRequest(Connection& connection, std::string& buffer, const std::atomic<bool>& stopping,
                        HttpRequest& request, const char* protocol = "HTTP/");
 std::string FormatHttpResponse(const HttpResponse& response);

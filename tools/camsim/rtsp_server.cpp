@@ -23,19 +23,6 @@ std::string SessionKey(const HttpRequest& request) {
     return Lower(Trim(request.Header("Session").substr(0, request.Header("Session").find(';'))));
 }
 
-bool ParseClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t& rtcp) {
-    std::size_t at = transport.find("client_port=");
-    if (at == std::string::npos) return false;
-    std::string ports = transport.substr(at + 12, transport.find(';', at) - at - 12);
-    std::vector<std::string> pair = Split(ports, '-');
-    unsigned first = 0, second = 0;
-    if (!ParseNumber(pair[0], first) || first == 0 || first > 65534) return false;
-    if (pair.size() < 2 || !ParseNumber(pair[1], second) || second == 0 || second > 65535) second = first + 1;
-    rtp = static_cast<std::uint16_t>(first);
-    rtcp = static_cast<std::uint16_t>(second);
-    return true;
-}
-
 std::string Sdp(const StreamProfile& profile, const MediaClip& clip, const CameraConfig& config) {
     std::string sdp = "v=0\r\no=- " + std::to_string(Random()() % 1000000000) +
                       " 1 IN IP4 127.0.0.1\r\ns=camsim " + profile.channelName +
@@ -89,6 +76,19 @@ void RtspServer::Serve(Connection& connection, const std::atomic<bool>& stopping
         if (!connection.SendAll(text)) break;
     }
     EndSessionsOf(&connection);
+}
+
+bool RtspServer::ParseClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t& rtcp) {
+    std::size_t at = transport.find("client_port=");
+    if (at == std::string::npos) return false;
+    std::string ports = transport.substr(at + 12, transport.find(';', at) - at - 12);
+    std::vector<std::string> pair = Split(ports, '-');
+    unsigned first = 0, second = 0;
+    if (!ParseNumber(pair[0], first) || first == 0 || first > 65534) return false;
+    if (pair.size() < 2 || !ParseNumber(pair[1], second) || second == 0 || second > 65535) second = first + 1;
+    rtp = static_cast<std::uint16_t>(first);
+    rtcp = static_cast<std::uint16_t>(second);
+    return true;
 }
 
 RtspServer::Target RtspServer::ParseTarget(const std::string& url) {

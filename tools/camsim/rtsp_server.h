@@ -53,6 +53,16 @@ public:
     void ExpireSessions();
     std::size_t SessionCount();
 
+    // The readers of what a client writes into its requests.
+    struct Target {  // what a request URL names
+        std::map<std::string, std::string> query;
+        unsigned track = 1;
+        bool describeForm = false;
+    };
+    static Target ParseTarget(const std::string& url);
+    // The client_port pair of a Transport header; the RTCP port defaults to the next one.
+    static bool ParseClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t& rtcp);
+
 private:
     struct Track {
         unsigned number = 0;  // trackID: 1 video, 2 audio, 3 metadata
@@ -64,11 +74,6 @@ private:
         std::vector<Track> tracks;
         std::chrono::steady_clock::time_point lastRequest;
         const void* connection = nullptr;  // the connection that made it
-    };
-    struct Target {  // what a request URL names
-        std::map<std::string, std::string> query;
-        unsigned track = 1;
-        bool describeForm = false;
     };
     struct Answer {
         int status = 200;
@@ -88,7 +93,6 @@ private:
     std::string BaseUrl(const StreamProfile& profile) const;
     void EndSession(const Session& session);
     void EndSessionsOf(const void* connection);
-    static Target ParseTarget(const std::string& url);
 
     RtspContext m_context;
     Authenticator m_auth;
