@@ -69,11 +69,11 @@ long long MillisecondsSince(Clock::time_point start) {
 TEST(RTSPClientTest, WritesTheSixRequestsByteForByte) {
     ScriptedRtspServer server({
         Reply(Ok(1, "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN\r\n")),
-        Reply(WithSdp(7, kSdp)),  // the camera's CSeq numbers the next request
-        Reply(Ok(8, "Session: 12AB;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n")),
-        Reply(Ok(9)),
-        Reply(Ok(10)),
-        Reply(Ok(11)),
+        Reply(WithSdp(2, kSdp)),
+        Reply(Ok(3, "Session: 12AB;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n")),
+        Reply(Ok(4)),
+        Reply(Ok(5)),
+        Reply(Ok(6)),
     });
     ASSERT_TRUE(server.Listening());
     const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
@@ -103,13 +103,13 @@ TEST(RTSPClientTest, WritesTheSixRequestsByteForByte) {
         "DESCRIBE " + base + "StreamingSetting?version=1.0&action=getRTSPStream&sessionID=S1&ChannelID=1 RTSP/1.0\r\n"
         "CSeq: 2\r\nAccept: application/sdp\r\nUser-Agent: Kestrel\r\n\r\n",
         "SETUP " + base + "ChannelID=1&ChannelName=Channel1/trackID=1 RTSP/1.0\r\n"
-        "CSeq: 8\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 3\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\nUser-Agent: Kestrel\r\n\r\n",
         "PLAY " + base + "ChannelID=1&ChannelName=Channel1 RTSP/1.0\r\n"
-        "CSeq: 9\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 4\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
         "PAUSE " + base + "ChannelID=1&ChannelName=Channel1 RTSP/1.0\r\n"
-        "CSeq: 10\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 5\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
         "TEARDOWN " + base + "ChannelID=1&ChannelName=Channel2 RTSP/1.0\r\n"
-        "CSeq: 11\r\nSession: 12AB\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 6\r\nSession: 12AB\r\nUser-Agent: Kestrel\r\n\r\n",
     };
     EXPECT_EQ(server.Requests(), expected);
 }
@@ -220,7 +220,7 @@ TEST(RTSPClientTest, DigestRetriesWithEachNewNonce) {
     EXPECT_EQ(Header(requests[0], "Authorization"), "(none)");
     for (std::size_t i = 0; i < 4; ++i) {
         const Expected& e = expected[i];
-        DigestInput input{"admin", "IP Camera", "secret", e.method, e.uri, e.nonce, "", ""};
+        DigestInput input{DigestAlgorithm::kMd5, "admin", "IP Camera", "secret", e.method, e.uri, e.nonce, "", ""};
         // RFC 2069 form exactly: no qop, nc, cnonce or opaque.
         std::string header = "Digest username=\"admin\", realm=\"IP Camera\", nonce=\"" + std::string(e.nonce) +
                              "\", uri=\"" + e.uri + "\", response=\"" + ComputeDigestResponse(input).data() + "\"";
@@ -260,7 +260,7 @@ TEST(RTSPClientTest, DigestWithQopCountsNoncesAndEchoesOpaque) {
     for (std::size_t i = 0; i < 2; ++i) {
         const Expected& e = expected[i];
         std::string header = Header(requests[i + 1], "Authorization");
-        DigestInput input{"admin", "cam", "secret", e.method, e.uri, "abc", e.nc, e.cnonce};
+        DigestInput input{DigestAlgorithm::kMd5, "admin", "cam", "secret", e.method, e.uri, "abc", e.nc, e.cnonce};
         EXPECT_EQ(DigestParameter(header, "response"), ComputeDigestResponse(input).data()) << header;
         EXPECT_EQ(DigestParameter(header, "qop"), "auth") << header;
         EXPECT_EQ(DigestParameter(header, "nc"), e.nc) << header;
