@@ -5,6 +5,7 @@
 #include "camsim/auth.h"
 #include "camsim/net.h"
 #include "rtsp/md5.h"
+#include "rtsp/sha256.h"
 
 namespace camsim {
 namespace {
@@ -184,43 +185,141 @@ TEST_F(CamsimTest, DescribeChecksTheWebSessionAndTheChannel) {
 }
 
 TEST_F(CamsimTest, RtspAuthenticationSchemesAdmitTheDriver) {
-    for (AuthScheme scheme : {AuthScheme::kBasic, AuthScheme::kDigest, AuthScheme::kDigestQop}) {
+    using D = kestrel::DigestAlgorithm;
+    struct Case {
+        const char* auth;  // as --rtsp-auth takes it
+        kestrel::RTSPAuthType type;
+        D algorithm;  // of the challenge the driver answered
+    };
+    const Case cases[] = {
+        {"basic", kestrel::RTSPAuthType::kBasic, D::kMd5},
+        {"digest", kestrel::RTSPAuthType::kDigest, D::kMd5},
+        {"digest-qop", kestrel::RTSPAuthType::kDigest, D::kMd5},
+        {"digest:SHA-256", kestrel::RTSPAuthType::kDigest, D::kSha256},
+        {"digest-qop:SHA-256", kestrel::RTSPAuthType::kDigest, D::kSha256},
+        {"digest-qop:SHA-256-sess", kestrel::RTSPAuthType::kDigest, D::kSha256Sess},
+        {"digest-qop:MD5-sess", kestrel::RTSPAuthType::kDigest, D::kMd5Sess},
+        {"digest-qop:MD5,SHA-256", kestrel::RTSPAuthType::kDigest, D::kSha256},
+        {"digest-qop:SHA-256,MD5", kestrel::RTSPAuthType::kDigest, D::kSha256},
+    };
+    for (const Case& c : cases) {
         CameraConfig config;
-        config.rtspAuth = scheme;
+        ASSERT_TRUE(ParseAuthSettings(c.auth, config.rtspAuth)) << c.auth;
         StartCamera(config);
         CCiscoClient web;
         ASSERT_TRUE(web.Connect(Device()));
+        UdpSocket rtp, rtcp;
+        ASSERT_TRUE(rtp.Bind(0) && rtcp.Bind(0));
         kestrel::CBaseRTSPClient rtsp;
         kestrel::RTSPConnectSettings settings = RtspSettings(web.GetSessionId());
+        settings.clientRtpPort = rtp.Port();
+        settings.clientRtcpPort = rtcp.Port();
         ASSERT_TRUE(rtsp.Connect(settings));
-        ASSERT_TRUE(rtsp.Execute(RTSPMethod::kDescribe));
-        EXPECT_EQ(rtsp.GetResponse().statusCode, 200) << static_cast<int>(scheme);
+        for (RTSPMethod method : {RTSPMethod::kDescribe, RTSPMethod::kSetup, RTSPMethod::kPlay, RTSPMethod::kOptions}) {
+            ASSERT_TRUE(rtsp.Execute(method)) << c.auth << " " << kestrel::GetMethodName(method);
+            EXPECT_EQ(rtsp.GetResponse().statusCode, 200) << c.auth << " " << kestrel::GetMethodName(method);
+        }
+        EXPECT_EQ(rtsp.GetSettings().authType, c.type) << c.auth;
+        EXPECT_EQ(rtsp.GetResponse().digestAlgorithm, c.algorithm) << c.auth;
+        rtsp.Execute(RTSPMethod::kTeardown);
 
         kestrel::CBaseRTSPClient wrong;
         settings.password = "wrong";
         ASSERT_TRUE(wrong.Connect(settings));
         ASSERT_TRUE(wrong.Execute(RTSPMethod::kDescribe));
-        EXPECT_EQ(wrong.GetResponse().statusCode, 401);
+        EXPECT_EQ(wrong.GetResponse().statusCode, 401) << c.auth;
         web.Disconnect();
         camera->Stop();
     }
 }
 
-TEST_F(CamsimTest, DigestChecksRejectForgedAndReplayedAnswers) {
-    Authenticator auth(AuthScheme::kDigestQop, "cam", "admin", "admin", [] { return std::string("abc123"); });
-    auth.Challenge();
-    const std::string ha1 = kestrel::Md5Hex("admin:cam:admin");
-    const std::string ha2 = kestrel::Md5Hex("DESCRIBE:rtsp://x/");
-    auto header = [&](const std::string& nc, const std::string& nonce) {
-        return "Digest username=\"admin\", realm=\"cam\", nonce=\"" + nonce + "\", uri=\"rtsp://x/\", response=\"" +
-               kestrel::Md5Hex(ha1 + ":" + nonce + ":" + nc + ":c1:auth:" + ha2) + "\", qop=auth, nc=" + nc +
-               ", cnonce=\"c1\"";
+TEST_F(CamsimTest, ExpiredNonceIsRenewedMidSession) {
+    CameraConfig config;
+    ASSERT_TRUE(ParseAuthSettings("digest-qop:SHA-256", config.rtspAuth));
+    config.rtspAuth.nonceLifetimeMs = 300;
+    StartCamera(config);
+    CCiscoClient web;
+    ASSERT_TRUE(web.Connect(Device()));
+    UdpSocket rtp, rtcp;
+    ASSERT_TRUE(rtp.Bind(0) && rtcp.Bind(0));
+    kestrel::CBaseRTSPClient rtsp;
+    kestrel::RTSPConnectSettings settings = RtspSettings(web.GetSessionId());
+    settings.clientRtpPort = rtp.Port();
+    settings.clientRtcpPort = rtcp.Port();
+    ASSERT_TRUE(rtsp.Connect(settings));
+    for (RTSPMethod method : {RTSPMethod::kDescribe, RTSPMethod::kSetup, RTSPMethod::kPlay}) {
+        ASSERT_TRUE(rtsp.Execute(method));
+        EXPECT_EQ(rtsp.GetResponse().statusCode, 200) << kestrel::GetMethodName(method);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // The keep-alive meets a stale nonce, takes the new one and goes on.
+    ASSERT_TRUE(rtsp.Execute(RTSPMethod::kOptions));
+    EXPECT_EQ(rtsp.GetResponse().statusCode, 200);
+    EXPECT_EQ(camera->Execute("sessions").substr(0, 9), "OK rtsp=1");
+    web.Disconnect();
+}
+
+TEST_F(CamsimTest, DigestChecksRejectForgedReplayedAndExpiredAnswers) {
+    struct Case {
+        const char* algorithm;
+        std::string (*hash)(std::string_view);
     };
-    EXPECT_TRUE(auth.Check("DESCRIBE", header("00000001", "abc123")));
-    EXPECT_FALSE(auth.Check("DESCRIBE", header("00000001", "abc123")));  // replayed count
-    EXPECT_TRUE(auth.Check("DESCRIBE", header("00000002", "abc123")));
-    EXPECT_FALSE(auth.Check("DESCRIBE", header("00000003", "issuednever")));
-    EXPECT_FALSE(auth.Check("SETUP", header("00000004", "abc123")));  // signed for another method
+    for (const Case& algorithm : {Case{"MD5", kestrel::Md5Hex}, Case{"SHA-256", kestrel::Sha256Hex}}) {
+        AuthSettings settings{AuthScheme::kDigestQop, {algorithm.algorithm}, 200};
+        Authenticator auth(settings, "cam", "admin", "admin", [] { return std::string("abc123"); });
+        std::vector<std::string> challenges;
+        ASSERT_FALSE(auth.Admit("DESCRIBE", "", challenges));
+        ASSERT_EQ(challenges.size(), 1u);
+        EXPECT_EQ(challenges[0], "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc123\", qop=\"auth\", algorithm=" +
+                                     std::string(algorithm.algorithm));
+        auto H = algorithm.hash;
+        const std::string ha1 = H("admin:cam:admin");
+        const std::string ha2 = H("DESCRIBE:rtsp://x/");
+        auto header = [&](const std::string& nc, const std::string& nonce) {
+            return "Digest username=\"admin\", realm=\"cam\", nonce=\"" + nonce + "\", uri=\"rtsp://x/\", response=\"" +
+                   H(ha1 + ":" + nonce + ":" + nc + ":c1:auth:" + ha2) + "\", algorithm=" + algorithm.algorithm +
+                   ", qop=auth, nc=" + nc + ", cnonce=\"c1\"";
+        };
+        EXPECT_TRUE(auth.Admit("DESCRIBE", header("00000001", "abc123"), challenges));
+        EXPECT_FALSE(auth.Admit("DESCRIBE", header("00000001", "abc123"), challenges));  // replayed count
+        EXPECT_TRUE(auth.Admit("DESCRIBE", header("00000002", "abc123"), challenges));
+        EXPECT_FALSE(auth.Admit("DESCRIBE", header("00000003", "issuednever"), challenges));
+        EXPECT_FALSE(auth.Admit("SETUP", header("00000004", "abc123"), challenges));  // signed for another method
+        EXPECT_EQ(challenges[0].find("stale"), std::string::npos);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        EXPECT_FALSE(auth.Admit("DESCRIBE", header("00000005", "abc123"), challenges));
+        ASSERT_EQ(challenges.size(), 1u);
+        EXPECT_NE(challenges[0].find(", stale=true"), std::string::npos) << challenges[0];
+    }
+}
+
+TEST_F(CamsimTest, AuthCommandChangesTheChallenges) {
+    StartCamera();
+    struct Case {
+        const char* command;
+        const char* answer;
+        std::vector<std::string> algorithms;  // of the challenges of a 401, in order; none: no 401
+    };
+    const Case cases[] = {
+        {"auth rtsp digest-qop:SHA-256,MD5 5000", "OK", {"SHA-256", "MD5"}},
+        {"auth rtsp digest-qop:MD5,SHA-256-sess", "OK", {"MD5", "SHA-256-sess"}},
+        {"auth rtsp digest", "OK", {""}},
+        {"auth rtsp digest-qop:SHA-512-256", "ERR scheme", {""}},
+        {"auth rtsp basic:SHA-256", "ERR scheme", {""}},
+        {"auth rtsp none", "OK", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(camera->Execute(c.command), c.answer) << c.command;
+        std::vector<std::string> challenges;
+        std::vector<std::string> algorithms;
+        if (!camera->Rtsp().Auth().Admit("OPTIONS", "", challenges)) {
+            for (const std::string& challenge : challenges) {
+                std::size_t at = challenge.find("algorithm=");
+                algorithms.push_back(at == std::string::npos ? "" : challenge.substr(at + 10));
+            }
+        }
+        EXPECT_EQ(algorithms, c.algorithms) << c.command;
+    }
 }
 
 struct ReceivedRtp {
