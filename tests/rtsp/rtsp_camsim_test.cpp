@@ -1,0 +1,166 @@
+// The client against the camera simulator, started around this binary by camsim_peer.py, under
+// each authentication the simulator offers. The same binary runs natively and under wine64.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/tcp_socket.h"
+#include "platform/udp_socket.h"
+#include "rtsp/rtsp_client.h"
+#include "webapi/cisco_client.h"
+
+namespace kestrel {
+namespace {
+
+const bool kSocketsStarted = platform::SocketsStartup();
+
+struct Simulator {
+    std::uint16_t web = 0;
+    std::uint16_t rtsp = 0;
+    std::uint16_t control = 0;
+    std::string missing;
+};
+
+Simulator FindSimulator() {
+    Simulator simulator;
+    const char* ports = std::getenv("QUILLON_CAMSIM");
+    if (ports == nullptr) {
+        const char* missing = std::getenv("QUILLON_CAMSIM_MISSING");
+        simulator.missing = missing != nullptr ? missing : "not started through camsim_peer.py";
+        return simulator;
+    }
+    std::istringstream in(ports);
+    in >> simulator.web >> simulator.rtsp >> simulator.control;
+    return simulator;
+}
+
+// One control command; the simulator's answer line.
+std::string Control(std::uint16_t port, const std::string& command) {
+    platform::TcpSocket socket;
+    std::size_t done = 0;
+    const std::string line = command + "\n";
+    if (socket.Create() != platform::SocketError::kNone ||
+        socket.Connect({platform::kIpv4Loopback, port}, 2000) != platform::SocketError::kNone ||
+        socket.Send(line.data(), line.size(), done) != platform::SocketError::kNone)
+        return "(no control connection)";
+    std::string answer;
+    char chunk[256];
+    while (answer.find('\n') == std::string::npos) {
+        if (socket.Receive(chunk, sizeof chunk, done, 2000) != platform::SocketError::kNone) break;
+        answer.append(chunk, done);
+    }
+    return answer.substr(0, answer.find_first_of("\r\n"));
+}
+
+std::uint16_t LocalPort(const platform::UdpSocket& socket) {
+    platform::Ipv4Endpoint local;
+    return socket.LocalEndpoint(local) == platform::SocketError::kNone ? local.port : 0;
+}
+
+class RTSPClientCamsimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!m_simulator.missing.empty()) GTEST_SKIP() << m_simulator.missing;
+        ASSERT_EQ(m_rtp.Open(), platform::SocketError::kNone);
+        ASSERT_EQ(m_rtcp.Open(), platform::SocketError::kNone);
+        ASSERT_EQ(m_rtp.Bind({platform::kIpv4Loopback, 0}), platform::SocketError::kNone);
+        ASSERT_EQ(m_rtcp.Bind({platform::kIpv4Loopback, 0}), platform::SocketError::kNone);
+    }
+    void TearDown() override {
+        if (m_simulator.missing.empty()) Control(m_simulator.control, "auth rtsp none");
+    }
+
+    // Settings for channel 1 under a fresh web API session.
+    RTSPConnectSettings Settings(CCiscoClient& web) {
+        DEVICE_INFO device;
+        device.host = "127.0.0.1";
+        device.port = m_simulator.web;
+        device.user = "admin";
+        device.password = "admin";
+        device.operationTimeout = 2000;
+        EXPECT_TRUE(web.Connect(device));
+        RTSPConnectSettings settings;
+        settings.host = "127.0.0.1";
+        settings.serverPort = m_simulator.rtsp;
+        settings.user = "admin";
+        settings.password = "admin";
+        settings.receiveTimeout = 2000;
+        settings.clientRtpPort = LocalPort(m_rtp);
+        settings.clientRtcpPort = LocalPort(m_rtcp);
+        settings.describePath = "StreamingSetting?version=1.0&action=getRTSPStream&sessionID=" + web.GetSessionId() +
+                                "&ChannelID=1&ChannelName=Channel1";
+        settings.setupPath = settings.playPath = settings.teardownPath = "ChannelID=1&ChannelName=Channel1";
+        return settings;
+    }
+
+    Simulator m_simulator = FindSimulator();
+    platform::UdpSocket m_rtp, m_rtcp;
+};
+
+TEST_F(RTSPClientCamsimTest, EachAuthenticationAdmitsTheClient) {
+    using D = DigestAlgorithm;
+    struct Case {
+        const char* auth;  // the simulator's RTSP authentication
+        RTSPAuthType type;
+        D algorithm;  // of the challenge the client answered
+    };
+    const Case cases[] = {
+        {"basic", RTSPAuthType::kBasic, D::kMd5},
+        {"digest", RTSPAuthType::kDigest, D::kMd5},
+        {"digest-qop", RTSPAuthType::kDigest, D::kMd5},
+        {"digest:SHA-256", RTSPAuthType::kDigest, D::kSha256},
+        {"digest-qop:SHA-256", RTSPAuthType::kDigest, D::kSha256},
+        {"digest-qop:SHA-256-sess", RTSPAuthType::kDigest, D::kSha256Sess},
+        {"digest-qop:MD5-sess", RTSPAuthType::kDigest, D::kMd5Sess},
+        {"digest-qop:MD5,SHA-256", RTSPAuthType::kDigest, D::kSha256},
+        {"digest-qop:SHA-256,MD5", RTSPAuthType::kDigest, D::kSha256},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.auth);
+        ASSERT_EQ(Control(m_simulator.control, std::string("auth rtsp ") + c.auth), "OK");
+        CCiscoClient web;
+        RTSPConnectSettings settings = Settings(web);
+        {
+            CBaseRTSPClient rtsp;
+            ASSERT_TRUE(rtsp.Connect(settings));
+            for (RTSPMethod method : {RTSPMethod::kOptions, RTSPMethod::kDescribe, RTSPMethod::kSetup, RTSPMethod::kPlay,
+                                      RTSPMethod::kOptions, RTSPMethod::kTeardown}) {
+                ASSERT_TRUE(rtsp.Execute(method)) << GetMethodName(method);
+                EXPECT_EQ(rtsp.GetResponse().statusCode, 200) << GetMethodName(method);
+            }
+            EXPECT_EQ(rtsp.GetSettings().authType, c.type);
+            EXPECT_EQ(rtsp.GetResponse().digestAlgorithm, c.algorithm);
+        }
+        CBaseRTSPClient wrong;
+        settings.password = "wrong";
+        ASSERT_TRUE(wrong.Connect(settings));
+        ASSERT_TRUE(wrong.Execute(RTSPMethod::kDescribe));
+        EXPECT_EQ(wrong.GetResponse().statusCode, 401);
+        web.Disconnect();
+    }
+}
+
+TEST_F(RTSPClientCamsimTest, AnExpiredNonceIsRenewedMidSession) {
+    ASSERT_EQ(Control(m_simulator.control, "auth rtsp digest-qop:SHA-256,MD5 300"), "OK");
+    CCiscoClient web;
+    CBaseRTSPClient rtsp;
+    ASSERT_TRUE(rtsp.Connect(Settings(web)));
+    for (RTSPMethod method : {RTSPMethod::kDescribe, RTSPMethod::kSetup, RTSPMethod::kPlay}) {
+        ASSERT_TRUE(rtsp.Execute(method)) << GetMethodName(method);
+        EXPECT_EQ(rtsp.GetResponse().statusCode, 200) << GetMethodName(method);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // The keep-alive meets a stale nonce, takes the new one and the session goes on.
+    ASSERT_TRUE(rtsp.Execute(RTSPMethod::kOptions));
+    EXPECT_EQ(rtsp.GetResponse().statusCode, 200);
+    ASSERT_TRUE(rtsp.Execute(RTSPMethod::kTeardown));
+    EXPECT_EQ(rtsp.GetResponse().statusCode, 200);
+    web.Disconnect();
+}
+
+}  // namespace
+}  // namespace kestrel
