@@ -221,6 +221,25 @@ TEST_F(CamsimTest, DigestChecksRejectForgedReplayedAndExpiredAnswers) {
     }
 }
 
+TEST_F(CamsimTest, EachDigestNonceAnswersOnlyItsOwnChallenge) {
+    int made = 0;
+    Authenticator auth(AuthSettings{AuthScheme::kDigest, {"SHA-256", "MD5"}, 0}, "cam", "admin", "admin",
+                       [&made] { return "n" + std::to_string(++made); });
+    std::vector<std::string> challenges;
+    ASSERT_FALSE(auth.Admit("DESCRIBE", "", challenges));
+    ASSERT_EQ(challenges, (std::vector<std::string>{
+                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", algorithm=SHA-256",
+                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n2\", algorithm=MD5"}));
+    auto md5Answer = [](const std::string& nonce) {
+        std::string response = kestrel::Md5Hex(kestrel::Md5Hex("admin:cam:admin") + ":" + nonce + ":" +
+                                               kestrel::Md5Hex("DESCRIBE:rtsp://x/"));
+        return "Digest username=\"admin\", realm=\"cam\", nonce=\"" + nonce + "\", uri=\"rtsp://x/\", response=\"" +
+               response + "\", algorithm=MD5";
+    };
+    EXPECT_FALSE(auth.Admit("DESCRIBE", md5Answer("n1"), challenges));  // the SHA-256 challenge's nonce
+    EXPECT_TRUE(auth.Admit("DESCRIBE", md5Answer("n2"), challenges));
+}
+
 TEST_F(CamsimTest, AuthCommandChangesTheChallenges) {
     StartCamera();
     struct Case {

@@ -131,7 +131,7 @@ std::vector<std::string> Authenticator::Challenges(bool stale) {
     for (const std::string& algorithm : OfferedAlgorithms()) {
         std::string nonce = m_nonces();
         if (m_issued.size() >= kMaxNonces) m_issued.erase(m_issued.begin());
-        m_issued[nonce] = IssuedNonce{0, std::chrono::steady_clock::now()};
+        m_issued[nonce] = IssuedNonce{algorithm, 0, std::chrono::steady_clock::now()};
         std::string challenge = "Digest realm=\"" + m_realm + "\", nonce=\"" + nonce + "\"";
         if (m_settings.scheme == AuthScheme::kDigestQop) challenge += ", qop=\"auth\"";
         if (!algorithm.empty()) challenge += ", algorithm=" + algorithm;
@@ -173,9 +173,11 @@ Authenticator::Verdict Authenticator::CheckDigest(const std::string& method, con
     const bool withQop = !p["qop"].empty();
 
     std::lock_guard<std::mutex> guard(m_lock);
-    bool offered = false;
-    for (const std::string& name : OfferedAlgorithms()) offered = offered || EqualsNoCase(name.empty() ? "MD5" : name, algorithm);
-    if (!offered) return Verdict::kRefused;
+    auto issued = m_issued.find(nonce);
+    // A nonce answers only the challenge that carried it, with that challenge's algorithm.
+    if (issued == m_issued.end() ||
+        !EqualsNoCase(issued->second.algorithm.empty() ? "MD5" : issued->second.algorithm, algorithm))
+        return Verdict::kRefused;
     if (m_settings.scheme == AuthScheme::kDigestQop && (!withQop || p["qop"] != "auth" || cnonce.empty()))
         return Verdict::kRefused;
     if (sess && cnonce.empty()) return Verdict::kRefused;
@@ -186,8 +188,6 @@ Authenticator::Verdict Authenticator::CheckDigest(const std::string& method, con
     std::string expected = withQop ? hash(ha1 + ":" + nonce + ":" + p["nc"] + ":" + cnonce + ":auth:" + ha2)
                                    : hash(ha1 + ":" + nonce + ":" + ha2);
     if (Lower(p["response"]) != expected) return Verdict::kRefused;
-    auto issued = m_issued.find(nonce);
-    if (issued == m_issued.end()) return Verdict::kRefused;
     // The credentials were right; only the nonce is too old (RFC 7616 section 3.3, stale).
     if (m_settings.nonceLifetimeMs != 0 &&
         std::chrono::steady_clock::now() - issued->second.issued > std::chrono::milliseconds(m_settings.nonceLifetimeMs))

@@ -40,6 +40,7 @@ private:
     std::vector<std::string> OfferedAlgorithms() const;
 
     struct IssuedNonce {
+        std::string algorithm;  // of the challenge that carried it, "" for none
         unsigned long highestCount = 0;  // qop only
         std::chrono::steady_clock::time_point issued;
     };
