@@ -17,7 +17,8 @@ enum class DigestAlgorithm : std::uint32_t { kMd5 = 1, kMd5Sess = 2, kSha256 = 3
 bool ParseDigestAlgorithm(std::string_view name, DigestAlgorithm& algorithm);
 // The name as the response's algorithm parameter writes it, e.g. "SHA-256-sess".
 const char* GetDigestAlgorithmName(DigestAlgorithm algorithm);
-// MD5 over SHA-256 counts as weaker; the -sess variants are as strong as their hash.
+// True when `a` rests on a stronger hash than `b` (SHA-256 over MD5); a -sess variant is as
+// strong as its hash.
 bool IsStrongerDigest(DigestAlgorithm a, DigestAlgorithm b);
 // The -sess variants mix the client nonce into HA1 and so need qop.
 bool IsSessionDigest(DigestAlgorithm algorithm);

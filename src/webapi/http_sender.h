@@ -50,7 +50,8 @@ public:
 
     // Closes any open request, then sends this one. True when a response of any status arrived;
     // that request stays open for reading. On the first 401 the server's preferred scheme is
-    // taken for good and the request is sent once more under it.
+    // taken for good and the request is sent once more under it. A 401 that this platform's HTTP
+    // stack cannot answer at all fails at once (UnansweredDigestAlgorithm).
     bool SendRequest(const HTTP_REQUEST& request);
     std::string QueryHeader(const std::string& name);
     // The whole body of the open request. A body over the size limit is a failure: `out` is left
