@@ -299,6 +299,36 @@ TEST(RTSPClientTest, DigestAnswersEachAlgorithmAndCountsNonces) {
     }
 }
 
+TEST(RTSPClientTest, AnswersTheRfc7616ChallengeInFull) {
+    // RFC 7616 section 3.9.1's challenge and client nonce, on an RTSP request.
+    const std::string nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
+    const std::string opaque = "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS";
+    const std::string cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
+    ScriptedRtspServer server({Reply(Unauthorized(1, "Digest realm=\"http-auth@example.org\", qop=\"auth, auth-int\", "
+                                                     "algorithm=SHA-256, nonce=\"" + nonce + "\", opaque=\"" + opaque + "\"")),
+                               Reply(WithSdp(2, kSdp))});
+    ASSERT_TRUE(server.Listening());
+    const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/live.sdp";
+    {
+        CBaseRTSPClient client([&cnonce] { return cnonce; });
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.user = "Mufasa";
+        settings.password = "Circle of Life";
+        ASSERT_TRUE(client.Connect(settings));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
+        EXPECT_EQ(client.GetResponse().statusCode, 200);
+    }
+    server.Stop();
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    DigestInput input{DigestAlgorithm::kSha256, "Mufasa", "http-auth@example.org", "Circle of Life", "DESCRIBE", uri,
+                      nonce, "00000001", cnonce};
+    EXPECT_EQ(Header(requests[1], "Authorization"),
+              "Digest username=\"Mufasa\", realm=\"http-auth@example.org\", nonce=\"" + nonce + "\", uri=\"" + uri +
+                  "\", response=\"" + ComputeDigestResponse(input) + "\", algorithm=SHA-256, qop=auth, nc=00000001, "
+                  "cnonce=\"" + cnonce + "\", opaque=\"" + opaque + "\"");
+}
+
 TEST(RTSPClientTest, OfSeveralChallengesAnswersTheStrongest) {
     const std::string md5 = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"m\", qop=\"auth\"\r\n";
     const std::string sha = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"s\", qop=\"auth\", algorithm=SHA-256\r\n";
