@@ -1,5 +1,8 @@
 #include "driver/ip_video_capture.h"
 
+#include <algorithm>
+#include <string>
+
 #include "runtime/host_call.h"
 
 namespace kestrel {
@@ -10,6 +13,13 @@ namespace {
 constexpr std::uint32_t kTableSpinCount = 4000;
 
 std::uint32_t Low16(std::uint32_t value) { return value & 0xFFFF; }
+
+// As much of `source` as fits, always NUL-terminated.
+void CopyText(const std::string& source, char* text, std::uint32_t textSize) {
+    const std::size_t length = std::min<std::size_t>(source.size(), textSize - 1);
+    source.copy(text, length);
+    text[length] = '\0';
+}
 }  // namespace
 
 std::optional<CHANNEL_PARAMS> ReadChannelParams(IChannelSettings* settings) {
@@ -89,6 +99,7 @@ bool CIPVideoCapture::GetChannelState(std::uint32_t channel, std::uint32_t* stat
         if (channel >= m_channels.size() || !m_channels[channel]) return false;
         const std::uint32_t current = m_channels[channel]->GetState();
         if (state) *state = current;
+        if (text && textSize > 1) CopyText(m_channels[channel]->GetStatusText(), text, textSize);
         return true;
     });
 }

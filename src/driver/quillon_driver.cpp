@@ -1,5 +1,7 @@
 #include "driver/quillon_driver.h"
 
+#include "channels/common_rtsp_channel.h"
+#include "channels/mjpeg_http_channel.h"
 #include "io/idle_io.h"
 
 namespace kestrel {
@@ -38,12 +40,16 @@ bool CQuillonDriver::CanCreateVideoCapture() {
 std::unique_ptr<ICameraChannel> CQuillonDriver::CreateChannel(std::uint32_t channel,
                                                               IChannelSink* sink) {
     if (!sink) return nullptr;
-    if (SelectChannelKind(GetCodec(), GetParameter(kTransportKey)) == ChannelKind::kNone) {
-        // The slot stays empty; say why, since the host sees only a started channel.
-        DebugMessage(1, "%s: codec %u is not supported (channel %u)",
-                     "kestrel::CQuillonDriver::CreateChannel", GetCodec(), channel);
+    switch (SelectChannelKind(GetCodec(), GetParameter(kTransportKey))) {
+        case ChannelKind::kJpegRtsp: return std::make_unique<CJpegRtspChannel>(channel, this, sink);
+        case ChannelKind::kMjpegHttp: return std::make_unique<CMjpegHttpChannel>(channel, this, sink);
+        case ChannelKind::kMpegRtsp: return std::make_unique<CMpegRtspChannel>(channel, this, sink);
+        case ChannelKind::kH264Rtsp: return std::make_unique<CH264RtspChannel>(channel, this, sink);
+        case ChannelKind::kNone: break;
     }
-    // The camera channel classes join this factory in a later version.
+    // The slot stays empty; say why, since the host sees only a started channel.
+    DebugMessage(1, "%s: codec %u is not supported (channel %u)", "kestrel::CQuillonDriver::CreateChannel",
+                 GetCodec(), channel);
     return nullptr;
 }
 

@@ -15,6 +15,8 @@ ChannelKind SelectChannelKind(std::uint32_t codec, const std::string& transportP
 
 class CQuillonDriver final : public CIPCaptureDriver {
 public:
+    // Channels still running call back into the driver: they are stopped while it is whole.
+    ~CQuillonDriver() override { Uninit(); }
     bool CreateIOApi() override;
     bool CanCreateVideoCapture() override;
     std::unique_ptr<ICameraChannel> CreateChannel(std::uint32_t channel,

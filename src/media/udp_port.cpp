@@ -15,7 +15,9 @@ using platform::SocketError;
 // where shutting the socket down does not wake a pending wait.
 constexpr std::uint32_t kPollSliceMs = 100;
 constexpr std::uint32_t kReceiveBufferFactor = 32;
-constexpr std::uint32_t kMaxReceiveBufferOption = 0x1FFFE;
+// Room for a key frame's burst of datagrams when the receive thread is late: a 4 Mbit/s
+// stream's I-frame is a few hundred kilobytes.
+constexpr std::uint32_t kMaxReceiveBufferOption = 2 * 1024 * 1024;
 // Smaller configured sizes are taken up only when they save at least this much.
 constexpr std::size_t kShrinkThreshold = 2049;
 constexpr std::uint32_t kTruncationGrowth = 1024;
@@ -101,6 +103,9 @@ UDPPortOpenResult CUDPPort::Open(const char* address, std::uint16_t port) {
         m_socket.Close();
         return UDPPortOpenResult::kBufferOptionFailed;
     }
+    m_grantedReceiveBuffer.store(m_socket.GetReceiveBufferSize());
+    m_socket.EnableDropCount();
+    m_kernelDrops.store(0);
     platform::Ipv4Endpoint bound{local, port};
     if (m_socket.Bind(bound) != SocketError::kNone || m_socket.LocalEndpoint(bound) != SocketError::kNone) {
         m_socket.Close();
@@ -215,6 +220,7 @@ void CUDPPort::ReceiveLoop() {
         if (received == 0) continue;
 
         lastActivity = std::chrono::steady_clock::now();
+        m_kernelDrops.store(m_socket.DroppedDatagrams(), std::memory_order_relaxed);
         if (IUDPPortUser* listener = m_listener.load()) {
             try {
                 listener->OnDatagram(this, from, buffer.data(), static_cast<std::uint32_t>(received));

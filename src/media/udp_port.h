@@ -76,6 +76,10 @@ public:
     bool Close();
     // The bound port, 0 when closed.
     std::uint16_t GetPort() const;
+    // The socket receive buffer the system granted at the last Open.
+    std::uint32_t GetGrantedReceiveBuffer() const { return m_grantedReceiveBuffer.load(); }
+    // Datagrams the system dropped on this socket for want of buffer room, where it says so.
+    std::uint32_t GetKernelDrops() const { return m_kernelDrops.load(std::memory_order_relaxed); }
 
 private:
     void ReceiveLoop();
@@ -96,6 +100,8 @@ private:
     std::atomic<std::uint32_t> m_bufferSize{kDefaultBufferSize};
     std::atomic<std::uint32_t> m_selectTimeoutMs{kDefaultSelectTimeoutMs};
     std::atomic<bool> m_running{false};
+    std::atomic<std::uint32_t> m_grantedReceiveBuffer{0};
+    std::atomic<std::uint32_t> m_kernelDrops{0};
 };
 
 }  // namespace kestrel

@@ -30,6 +30,13 @@ public:
     SocketError LocalEndpoint(Ipv4Endpoint& local) const;
 
     SocketError SetReceiveBufferSize(std::uint32_t bytes);
+    // The receive buffer the system granted, which may be less (or, on Linux, twice) what was
+    // asked; 0 when it cannot be read.
+    std::uint32_t GetReceiveBufferSize() const;
+    // Has the system count the datagrams it drops for want of room in the receive buffer, where
+    // it can (Linux); DroppedDatagrams then follows that count at each ReceiveFrom.
+    void EnableDropCount();
+    std::uint32_t DroppedDatagrams() const { return m_dropped; }
     SocketError SetSendBufferSize(std::uint32_t bytes);
     // Upper bound for a blocking send or receive; 0 means none.
     SocketError SetSendTimeout(std::uint32_t milliseconds);
@@ -56,6 +63,7 @@ public:
 private:
     // Wide enough for a POSIX descriptor and a Windows SOCKET handle.
     std::intptr_t m_handle = -1;
+    std::uint32_t m_dropped = 0;  // the receiving thread's
 };
 
 }  // namespace kestrel::platform

@@ -1,6 +1,7 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@ SocketError UdpSocket::Open() {
     if (IsOpen()) return SocketError::kNone;
     const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (handle < 0) return LastSocketError();
+    m_dropped = 0;
     m_handle = handle;
     return SocketError::kNone;
 }
@@ -41,6 +43,20 @@ SocketError UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
 }
 
 SocketError UdpSocket::SetReceiveBufferSize(std::uint32_t bytes) { return SetIntOption(static_cast<int>(m_handle), SO_RCVBUF, bytes); }
+
+std::uint32_t UdpSocket::GetReceiveBufferSize() const {
+    int value = 0;
+    socklen_t size = sizeof value;
+    if (getsockopt(static_cast<int>(m_handle), SOL_SOCKET, SO_RCVBUF, &value, &size) != 0) return 0;
+    return value > 0 ? static_cast<std::uint32_t>(value) : 0;
+}
+
+void UdpSocket::EnableDropCount() {
+#ifdef SO_RXQ_OVFL
+    const int on = 1;
+    setsockopt(static_cast<int>(m_handle), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+#endif
+}
 
 SocketError UdpSocket::SetSendBufferSize(std::uint32_t bytes) { return SetIntOption(static_cast<int>(m_handle), SO_SNDBUF, bytes); }
 
@@ -77,8 +93,18 @@ SocketError UdpSocket::ReceiveFrom(void* buffer, std::size_t capacity, std::size
     message.msg_namelen = sizeof address;
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
     const ssize_t result = recvmsg(static_cast<int>(m_handle), &message, 0);
     if (result < 0) return LastSocketError();
+#ifdef SO_RXQ_OVFL
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SO_RXQ_OVFL) {
+            std::memcpy(&m_dropped, CMSG_DATA(item), sizeof m_dropped);
+        }
+    }
+#endif
     // After a shutdown every receive returns 0 without a sender; a real empty datagram has one.
     if (result == 0 && message.msg_namelen == 0) return SocketError::kClosed;
     received = static_cast<std::size_t>(result);

@@ -53,6 +53,16 @@ SocketError UdpSocket::LocalEndpoint(Ipv4Endpoint& local) const {
 
 SocketError UdpSocket::SetReceiveBufferSize(std::uint32_t bytes) { return SetIntOption(Native(m_handle), SO_RCVBUF, bytes); }
 
+std::uint32_t UdpSocket::GetReceiveBufferSize() const {
+    int value = 0;
+    int size = sizeof value;
+    if (getsockopt(Native(m_handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &size) != 0) return 0;
+    return value > 0 ? static_cast<std::uint32_t>(value) : 0;
+}
+
+// Windows Sockets does not report the datagrams it drops.
+void UdpSocket::EnableDropCount() {}
+
 SocketError UdpSocket::SetSendBufferSize(std::uint32_t bytes) { return SetIntOption(Native(m_handle), SO_SNDBUF, bytes); }
 
 SocketError UdpSocket::SetSendTimeout(std::uint32_t milliseconds) {

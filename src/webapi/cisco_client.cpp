@@ -114,7 +114,9 @@ bool CCiscoClient::Transact(const Web::HTTP_REQUEST& request, std::string& respo
                             std::string* headerValue) {
     response.clear();
     TSmartPtr<Web::CHttpSender> sender = GetSender();
+    m_lastHttpStatus.store(0);
     if (!sender || !sender->SendRequest(request)) return false;
+    m_lastHttpStatus.store(sender->StatusCode());
     // Taken before, and whatever, the status: a login answer names its session in this header.
     if (!headerName.empty() && headerValue != nullptr) *headerValue = sender->QueryHeader(headerName);
     std::vector<std::uint8_t> body;
@@ -124,7 +126,10 @@ bool CCiscoClient::Transact(const Web::HTTP_REQUEST& request, std::string& respo
 
 bool CCiscoClient::SendOnly(const Web::HTTP_REQUEST& request) {
     TSmartPtr<Web::CHttpSender> sender = GetSender();
-    return sender && sender->SendRequest(request);
+    m_lastHttpStatus.store(0);
+    if (!sender || !sender->SendRequest(request)) return false;
+    m_lastHttpStatus.store(sender->StatusCode());
+    return true;
 }
 
 bool CCiscoClient::LoadDocument(const std::string& text) {

@@ -61,6 +61,9 @@ public:
     // True when the camera answered with status code 1. State 0 sends nothing and fails.
     bool TriggerOutputPort(std::uint32_t portIndex, std::uint32_t state);
 
+    // The HTTP status of the last request's answer; 0 when none came (no connection, a time-out,
+    // an abort). Tells a refused login (401) from an unreachable camera.
+    std::uint32_t GetLastHttpStatus() const { return m_lastHttpStatus.load(); }
     // Makes the request in progress and every later one fail at once, until ResetAbort(); for an
     // owner whose stop must not wait for a camera that hangs mid-request.
     void Abort();
@@ -105,6 +108,7 @@ private:
     DEVICE_INFO m_record;
     std::string m_sessionId;
     std::atomic<bool> m_aborted{false};
+    std::atomic<std::uint32_t> m_lastHttpStatus{0};
 };
 
 }  // namespace kestrel

@@ -38,6 +38,7 @@ public:
     }
     std::uint32_t GetState() override { return m_state; }
     void SetState(std::uint32_t state) override { m_state = state; }
+    std::string GetStatusText() override { return "no frames for 6 s from 10.1.2.3"; }
 
 private:
     std::string m_name;
@@ -148,28 +149,30 @@ TEST_F(CaptureFixture, ReconfigureRestartsWithTheNewSizeAndRateAndNoQuality) {
     EXPECT_EQ(params.height, 720u);
 }
 
-TEST_F(CaptureFixture, ChannelStateClearsTheOutputsFirst) {
+TEST_F(CaptureFixture, ChannelStateGivesTheStatusTextCutToTheHostsSize) {
     CIPVideoCapture capture(&creator, 1);
     ASSERT_TRUE(capture.StartChannel(0, &sink, &settings));
     struct Case {
         std::uint32_t textSize;
         bool withBuffer;
-        char expectedFirst;
+        const char* expected;
     };
     const Case cases[] = {
-        {16, true, '\0'},   // the text is emptied
-        {0, true, 'x'},     // a text size of 0 leaves the buffer alone
-        {16, false, 'x'},   // no buffer: nothing written
+        {64, true, "no frames for 6 s from 10.1.2.3"},
+        {10, true, "no frames"},  // cut, and still terminated
+        {1, true, ""},            // room for the terminator only
+        {0, true, "xyz"},         // a text size of 0 leaves the buffer alone
+        {64, false, "xyz"},       // no buffer: nothing written
     };
     for (const Case& c : cases) {
-        char text[16] = "xyz";
+        char text[64] = "xyz";
         std::uint32_t state = 99;
         std::uint32_t reserved = 99;
         EXPECT_TRUE(capture.GetChannelState(0, &state, &reserved, c.withBuffer ? text : nullptr,
                                             c.textSize));
         EXPECT_EQ(state, kChannelNoFrames);
         EXPECT_EQ(reserved, 0u);
-        EXPECT_EQ(text[0], c.expectedFirst);
+        EXPECT_STREQ(text, c.expected) << c.textSize;
     }
 }
 

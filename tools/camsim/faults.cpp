@@ -41,9 +41,16 @@ void Faults::ClearAnswers() {
 
 AnswerOverride Faults::AnswerFor(Protocol protocol, const std::string& request) {
     std::lock_guard<std::mutex> guard(m_lock);
+    ++m_requestCounts[Key(protocol, request)];
     auto found = m_answers.find(Key(protocol, request));
     if (found == m_answers.end()) found = m_answers.find(Key(protocol, "*"));
     return found == m_answers.end() ? AnswerOverride() : found->second;
+}
+
+unsigned Faults::RequestCount(Protocol protocol, const std::string& request) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto found = m_requestCounts.find(Key(protocol, request));
+    return found == m_requestCounts.end() ? 0 : found->second;
 }
 
 void Faults::PauseStreams(std::chrono::milliseconds duration) {

@@ -45,7 +45,10 @@ public:
 
     void SetAnswer(Protocol protocol, const std::string& request, const AnswerOverride& answer);
     void ClearAnswers();
+    // Also counts the request, for RequestCount.
     AnswerOverride AnswerFor(Protocol protocol, const std::string& request);
+    // How many requests of that name arrived since the simulator started.
+    unsigned RequestCount(Protocol protocol, const std::string& request);
 
     void PauseStreams(std::chrono::milliseconds duration);
     bool StreamsPaused();
@@ -61,6 +64,7 @@ private:
     std::mt19937 m_random;
     double m_loss = 0, m_reorder = 0, m_duplicate = 0;
     std::map<std::string, AnswerOverride> m_answers;  // key: "H " or "R " and the request name
+    std::map<std::string, unsigned> m_requestCounts;  // same keys
     Clock::time_point m_pausedUntil{};
     std::optional<unsigned> m_reportedInputs;
 };

@@ -1,0 +1,181 @@
+#include "channels/base_camera_channel.h"
+
+#include <cctype>
+#include <tuple>
+
+#include "platform/clock.h"
+#include "platform/sockets.h"
+
+namespace kestrel {
+
+using namespace ipcapture;
+
+namespace {
+constexpr std::uint32_t kLockSpinCount = 4000;
+constexpr const char kSetCameraState[] = "kestrel::CBaseCameraChannel::SetCameraState";
+}  // namespace
+
+CBaseCameraChannel::CBaseCameraChannel(std::uint32_t channel, IDriver* driver, IChannelSink* sink)
+    : m_channel(channel), m_driver(driver), m_sink(sink), m_stateLock(kLockSpinCount), m_timeLock(kLockSpinCount) {}
+
+CBaseCameraChannel::~CBaseCameraChannel() { Stop(); }
+
+bool CBaseCameraChannel::Start(const CHANNEL_PARAMS* params) {
+    Stop();
+    if (!params) return false;
+    SetStartParams(*params);
+    if (!m_socketsStarted) m_socketsStarted = platform::SocketsStartup();
+    if (StartWorker()) return true;
+    if (m_socketsStarted) platform::SocketsCleanup();
+    m_socketsStarted = false;
+    return false;
+}
+
+void CBaseCameraChannel::Stop() {
+    // Set first: a frame still under way must not report the camera online again.
+    m_stopEvent.Set();
+    SetState(kChannelStopped);
+    SetCameraState(false);
+    StopWorker();
+    if (m_socketsStarted) platform::SocketsCleanup();
+    m_socketsStarted = false;
+}
+
+bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS* params) {
+    SetState(kChannelStopped);
+    // Stopped first, so the worker never sees half of the new parameters.
+    StopWorker();
+    if (params) {
+        CHANNEL_PARAMS changed = GetStartParams();
+        changed.frameInterval = params->frameInterval;
+        changed.width = params->width;
+        changed.height = params->height;
+        SetStartParams(changed);
+    }
+    return StartWorker();
+}
+
+std::uint32_t CBaseCameraChannel::GetState() {
+    CSpinMutexGuard guard(m_stateLock);
+    return m_state;
+}
+
+void CBaseCameraChannel::SetState(std::uint32_t state) {
+    CSpinMutexGuard guard(m_stateLock);
+    m_state = state;
+}
+
+std::string CBaseCameraChannel::GetStatusText() {
+    ChannelView view;
+    view.state = GetState();
+    view.running = m_worker.IsStarted() && !IsStopSet();
+    view.codecName = CodecName();
+    std::tie(view.width, view.height) = GetStartPictureSize();
+    return m_status.Describe(view);
+}
+
+std::string CBaseCameraChannel::CameraAddressText() const { return m_driver->GetDeviceInfo().host; }
+
+bool CBaseCameraChannel::StartWorker() {
+    m_stopEvent.Reset();
+    PrepareWorker();
+    return m_worker.Start("Camera channel " + std::to_string(m_channel));
+}
+
+void CBaseCameraChannel::StopWorker() {
+    m_stopEvent.Set();
+    if (!m_worker.IsStarted()) return;
+    OnStopRequested();
+    if (!m_worker.WaitForExit(m_driver->GetDeviceInfo().operationTimeout)) {
+        OnStopOverdue();
+        m_worker.WaitForExit();
+    }
+}
+
+std::string CBaseCameraChannel::CameraName() const {
+    const std::string host = m_driver->GetDeviceInfo().host;
+    if (m_driver->GetChannelCount() > 1) {
+        return "Video-server " + host + " (channel " + std::to_string(m_channel) + ")";
+    }
+    return "Camera " + host;
+}
+
+void CBaseCameraChannel::SetCameraState(bool online) {
+    if (m_online.exchange(online) == online) return;
+    std::string name = CameraName();
+    if (online) {
+        m_driver->DebugMessage(2, "%s: %s is online", kSetCameraState, name.c_str());
+        return;
+    }
+    switch (GetState()) {
+        case kChannelStopped:
+            m_driver->DebugMessage(2, "%s: %s is offline. Channel was stopped", kSetCameraState, name.c_str());
+            break;
+        case kChannelNoFrames:
+            name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+            m_driver->DebugMessage(1, "%s: Signal was lost for %s", kSetCameraState, name.c_str());
+            break;
+        default:
+            m_driver->DebugMessage(1, "%s: %s is offline or failed", kSetCameraState, name.c_str());
+            break;
+    }
+}
+
+bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame) {
+    if (!m_sink) return false;
+    if (!m_sink->DeliverFrame(frame)) {
+        m_status.CountRefused();
+        return false;
+    }
+    m_status.CountFrame();
+    RestartDeliveryClock();
+    TouchLastFrameTime();
+    if (!IsStopSet()) SetCameraState(true);
+    return true;
+}
+
+void CBaseCameraChannel::NotifySignalLost() {
+    if (m_sink) m_sink->OnSignalLost();
+}
+
+void CBaseCameraChannel::TouchLastFrameTime() {
+    CSpinMutexGuard guard(m_timeLock);
+    m_lastFrameMs = platform::MonotonicMilliseconds();
+}
+
+std::uint32_t CBaseCameraChannel::MillisecondsSinceLastFrame() {
+    CSpinMutexGuard guard(m_timeLock);
+    // Never touched: as old as can be, so the first test counts as timed out.
+    if (m_lastFrameMs == 0) return 0xFFFFFFFFu;
+    const std::uint64_t elapsed = platform::MonotonicMilliseconds() - m_lastFrameMs;
+    return elapsed > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(elapsed);
+}
+
+std::uint32_t CBaseCameraChannel::MillisecondsSinceLastDelivery() const {
+    const std::uint64_t elapsed = platform::MonotonicMilliseconds() - m_lastDeliveryMs.load();
+    return elapsed > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(elapsed);
+}
+
+void CBaseCameraChannel::RestartDeliveryClock() { m_lastDeliveryMs.store(platform::MonotonicMilliseconds()); }
+
+bool CBaseCameraChannel::IsFrameTimedOut() {
+    return MillisecondsSinceLastFrame() > m_driver->GetDeviceInfo().frameTimeout;
+}
+
+CHANNEL_PARAMS CBaseCameraChannel::GetStartParams() const {
+    const auto [width, height] = GetStartPictureSize();
+    return CHANNEL_PARAMS{m_frameInterval.load(), m_quality.load(), width, height};
+}
+
+void CBaseCameraChannel::SetStartParams(const CHANNEL_PARAMS& params) {
+    m_frameInterval.store(params.frameInterval);
+    m_quality.store(params.quality);
+    m_pictureSize.store(std::uint64_t(params.width) << 32 | params.height);
+}
+
+std::pair<std::uint32_t, std::uint32_t> CBaseCameraChannel::GetStartPictureSize() const {
+    const std::uint64_t size = m_pictureSize.load();
+    return {std::uint32_t(size >> 32), std::uint32_t(size)};
+}
+
+}  // namespace kestrel

@@ -1,0 +1,156 @@
+#include "channels/base_rtp_channel.h"
+
+#include "platform/clock.h"
+#include "platform/sockets.h"
+
+namespace kestrel {
+
+namespace {
+constexpr std::uint32_t kPassMs = 1000;
+}  // namespace
+
+CBaseRTPChannel::CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcapture::IChannelSink* sink,
+                                 std::uint32_t keepAliveInterval)
+    : CBaseCameraChannel(channel, driver, sink), m_keepAliveInterval(keepAliveInterval) {}
+
+std::int32_t CBaseRTPChannel::OnRTPPacket(CRTPReceiver* receiver, const platform::Ipv4Endpoint& fromAddress,
+                                          const RTPPacket& packet) {
+    if (fromAddress.address != m_cameraAddress.load(std::memory_order_relaxed)) return 0;
+    m_status.SetKernelDrops(receiver->GetPort().GetKernelDrops());
+    if (m_watchingPort.load(std::memory_order_relaxed)) m_packetEvent.Set();
+    m_status.CountPacket(packet.payloadLength);
+    if (m_haveSequence && packet.sequenceNumber != std::uint16_t(m_lastSequence + 1)) m_status.CountGap();
+    m_haveSequence = true;
+    m_lastSequence = packet.sequenceNumber;
+    OnMediaPacket(packet);
+    return 0;
+}
+
+std::uint32_t CBaseRTPChannel::Run() {
+    TouchLastFrameTime();
+    RestartDeliveryClock();
+    while (!IsStopSet()) {
+        if (GetState() != kChannelStreaming) {
+            Connect();
+        } else {
+            KeepAlive();
+        }
+        if (WaitForStop(kPassMs)) break;
+        SuperviseFrames();
+    }
+    Teardown();
+    SetCameraState(false);
+    return 0;
+}
+
+void CBaseRTPChannel::PrepareWorker() {
+    m_status.ClearFailure();
+    ResumeSession();
+}
+
+void CBaseRTPChannel::OnStopRequested() {
+    // A session that is up is left to its teardown (TEARDOWN, BYE, logout); an attempt in
+    // progress may hang on the camera and is cut short.
+    if (m_connecting.load()) InterruptSession();
+}
+
+std::string CBaseRTPChannel::CameraAddressText() const {
+    const std::uint32_t address = m_cameraAddress.load();
+    return address != 0 ? platform::FormatIpv4(address) : CBaseCameraChannel::CameraAddressText();
+}
+
+void CBaseRTPChannel::SuperviseFrames() {
+    const DEVICE_INFO device = m_driver->GetDeviceInfo();
+    const std::uint32_t elapsed = MillisecondsSinceLastFrame();
+    if (elapsed <= device.frameTimeout) return;
+    SetState(kChannelNoFrames);
+    // Judged from the last frame, not the last connection: a camera that takes every new
+    // session but sends nothing has lost its signal all the same.
+    const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
+    m_status.NoteStall(withoutFrames / 1000, CameraAddressText(), true);
+    if (std::uint64_t(withoutFrames) > 2 * std::uint64_t(device.frameTimeout)) {
+        NotifySignalLost();
+        SetCameraState(false);
+    }
+}
+
+bool CBaseRTPChannel::Connect() {
+    m_connecting.store(true);
+    const bool connected = ConnectSteps();
+    if (!connected) Teardown();
+    m_connecting.store(false);
+    return connected;
+}
+
+bool CBaseRTPChannel::ConnectSteps() {
+    Teardown();
+    // Resolved at each attempt: a camera known by name may have moved.
+    const std::string host = m_driver->GetDeviceInfo().host;
+    std::uint32_t address = 0;
+    if (!platform::ResolveIpv4(host, address)) {
+        m_status.SetFailure("camera address \"" + host + "\" does not resolve to an IPv4 address");
+        return false;
+    }
+    m_cameraAddress.store(address);
+    if (!ConfigureCamera() || !Login()) return false;
+    m_receiver = std::make_unique<CRTPReceiver>();
+    m_haveSequence = false;
+    if (!CreateSession() || !BindMediaPort() || !OpenSession()) return false;
+    SetState(kChannelStreaming);
+    TouchLastFrameTime();
+    m_status.MarkConnected();
+    return true;
+}
+
+void CBaseRTPChannel::Teardown() {
+    SetState(kChannelStopped);
+    if (m_receiver) {
+        m_receiver->SetUser(nullptr);
+        m_receiver->GetPort().Close();
+        m_status.CloseSocketCount();
+        m_receiver.reset();
+    }
+    m_rtpPort = 0;
+    CloseSession();
+    Logout();
+}
+
+bool CBaseRTPChannel::BindMediaPort() {
+    return SearchMediaPort(1, kLastMediaPort, [](std::uint16_t) { return true; });
+}
+
+bool CBaseRTPChannel::SearchMediaPort(std::uint16_t step, std::uint16_t lastPort,
+                                      const std::function<bool(std::uint16_t)>& accept) {
+    m_receiver->SetUser(this);
+    CUDPPort& udp = m_receiver->GetPort();
+    for (std::uint32_t port = kFirstMediaPort; port <= lastPort; port += step) {
+        if (IsStopSet()) return false;
+        m_packetEvent.Reset();
+        m_watchingPort.store(true);
+        if (udp.Open(nullptr, std::uint16_t(port)) != UDPPortOpenResult::kOpened) continue;
+        // A camera still sending an earlier session's stream here would mix it into ours.
+        const bool stray = m_packetEvent.Wait(kStrayPacketWaitMs);
+        m_watchingPort.store(false);
+        if (!stray && accept(std::uint16_t(port))) {
+            m_rtpPort = std::uint16_t(port);
+            return true;
+        }
+        udp.Close();
+    }
+    m_watchingPort.store(false);
+    m_status.SetFailure("no free local UDP port for RTP in 3556-4555");
+    return false;
+}
+
+void CBaseRTPChannel::KeepAlive() {
+    if (IsKeepAliveDue(m_keepAliveInterval)) SendKeepAlive();
+}
+
+bool CBaseRTPChannel::IsKeepAliveDue(std::uint32_t interval) {
+    const std::uint64_t now = platform::MonotonicMilliseconds();
+    if (m_lastKeepAliveMs != 0 && now - m_lastKeepAliveMs <= interval) return false;
+    m_lastKeepAliveMs = now;
+    return true;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,187 @@
+// How a channel watches its camera: reconnection, lost signal, keep-alives, ports, names, and
+// what it tells the operator, with short time-outs against the simulated camera.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "channel_fixture.h"
+#include "channels/common_rtsp_channel.h"
+#include "channels/mjpeg_http_channel.h"
+#include "platform/udp_socket.h"
+
+namespace kestrel::testing_support {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace ipcapture;
+
+constexpr CHANNEL_PARAMS kPal{40, 50, 704, 576};
+constexpr char kFunction[] = "kestrel::CBaseCameraChannel::SetCameraState: ";
+
+class SupervisionTest : public ChannelTest {
+protected:
+    void SetUp() override { UseShortTimeouts(); }
+
+    std::unique_ptr<CH264RtspChannel> StartH264(std::uint32_t index = 0, CHANNEL_PARAMS params = kPal) {
+        auto channel = std::make_unique<CH264RtspChannel>(index, &driver, &sink);
+        EXPECT_TRUE(channel->Start(&params));
+        return channel;
+    }
+};
+
+TEST_F(SupervisionTest, ShortStallReconnectsWithoutGoingOffline) {
+    // Frames stop for longer than the frame time-out but not twice as long.
+    driver.device.frameTimeout = 2000;
+    StartCamera();
+    auto channel = StartH264();
+    ASSERT_TRUE(sink.WaitForFrames(5, 10s));
+    const unsigned describes = Count("rtsp", "DESCRIBE");
+    camera->GetFaults().PauseStreams(3000ms);
+    EXPECT_TRUE(WaitUntil([&] { return channel->GetStatusText().rfind("no frames for", 0) == 0; }, 5s));
+    const std::size_t before = sink.Frames().size();
+    ASSERT_TRUE(WaitUntil([&] { return sink.Frames().size() > before + 5; }, 10s));
+    EXPECT_GT(Count("rtsp", "DESCRIBE"), describes);  // a new session, not the old one resumed
+    EXPECT_EQ(sink.SignalLostCount(), 0u);
+    EXPECT_EQ(driver.CountMessages("Signal was lost"), 0u);
+    EXPECT_EQ(driver.CountMessages("is online"), 1u);
+}
+
+TEST_F(SupervisionTest, LongStallLosesTheSignalOfTheVideoServersChannelOnce) {
+    StartCamera();
+    driver.channelCount = 4;
+    auto channel = StartH264(2);
+    ASSERT_TRUE(sink.WaitForFrames(5, 10s));
+    camera->Execute("pause 7");
+    ASSERT_TRUE(WaitUntil([&] { return sink.SignalLostCount() > 0; }, 10s));
+    const std::size_t before = sink.Frames().size();
+    ASSERT_TRUE(WaitUntil([&] { return sink.Frames().size() > before + 5; }, 15s));
+    channel->Stop();
+    const std::string name = "Video-server 127.0.0.1 (channel 2)";
+    EXPECT_EQ(driver.CountMessages(kFunction + name + " is online"), 2u);
+    EXPECT_EQ(driver.CountMessages(std::string(kFunction) + "Signal was lost for video-server 127.0.0.1 (channel 2)"), 1u);
+    EXPECT_EQ(driver.CountMessages(kFunction + name + " is offline. Channel was stopped"), 1u);
+}
+
+TEST_F(SupervisionTest, KeepAliveGoesAtHalfTheSessionTimeout) {
+    camsim::CameraConfig config;
+    config.sessionTimeoutS = 2;
+    StartCamera(config);
+    auto channel = StartH264();
+    ASSERT_TRUE(sink.WaitForFrames(1, 10s));
+    const unsigned options = Count("rtsp", "OPTIONS");
+    std::this_thread::sleep_for(4500ms);
+    // One OPTIONS a second keeps the two-second session; without them the camera would end it.
+    EXPECT_GE(Count("rtsp", "OPTIONS") - options, 3u);
+    EXPECT_LE(Count("rtsp", "OPTIONS") - options, 6u);
+    EXPECT_EQ(channel->GetState(), kChannelStreaming);
+}
+
+TEST_F(SupervisionTest, PortWithAStrayStreamIsPassedOver) {
+    StartCamera();
+    camera->Execute("old-stream 3556 15");
+    auto channel = StartH264();
+    ASSERT_TRUE(sink.WaitForFrames(5, 15s));
+    // The stray stream's port was not taken, so anyone may still bind it.
+    platform::UdpSocket probe;
+    ASSERT_EQ(probe.Open(), platform::SocketError::kNone);
+    EXPECT_EQ(probe.Bind({platform::kIpv4Any, 3556}), platform::SocketError::kNone);
+}
+
+TEST_F(SupervisionTest, LossAndReorderingCostFramesButNotTheStream) {
+    StartCamera();
+    camera->Execute("rates 0.01 0.01 0.01");
+    auto channel = StartH264();
+    ASSERT_TRUE(sink.WaitForFrames(60, 15s));
+    EXPECT_EQ(channel->GetState(), kChannelStreaming);
+    EXPECT_EQ(channel->GetStatusText().find("gaps 0,"), std::string::npos) << channel->GetStatusText();
+}
+
+TEST_F(SupervisionTest, RestartedCameraStreamsAgain) {
+    StartCamera();
+    auto channel = StartH264();
+    ASSERT_TRUE(sink.WaitForFrames(5, 10s));
+    camsim::CameraConfig config;
+    config.webPort = camera->WebPort();
+    config.rtspPort = camera->RtspPort();
+    config.rtpPort = camera->RtpPort();
+    config.controlEnabled = false;
+    camera->Stop();
+    camera.reset();
+    std::this_thread::sleep_for(500ms);
+    StartCamera(config);
+    const std::size_t before = sink.Frames().size();
+    EXPECT_TRUE(WaitUntil([&] { return sink.Frames().size() > before + 5; }, 15s));
+}
+
+TEST_F(SupervisionTest, CameraKnownByNameAndStreamNamedWithABlankStream) {
+    camsim::CameraConfig config;
+    config.streams[0].channelName = "Front Door";
+    StartCamera(config);
+    driver.device.host = "localhost";
+    auto channel = StartH264();
+    EXPECT_TRUE(sink.WaitForFrames(5, 10s)) << channel->GetStatusText();
+}
+
+TEST_F(SupervisionTest, ZeroFrameIntervalStreamsAtTheCamerasFastestRate) {
+    StartCamera();
+    auto channel = StartH264(0, CHANNEL_PARAMS{0, 50, 704, 576});
+    ASSERT_TRUE(sink.WaitForFrames(5, 10s));
+    EXPECT_EQ(camera->Settings().Streams()[0].frameRate, 25u);
+}
+
+TEST_F(SupervisionTest, HostStopOfTheHttpChannelIsNoLostSignal) {
+    StartCamera();
+    CMjpegHttpChannel channel(0, &driver, &sink);
+    ASSERT_TRUE(channel.Start(&kPal));
+    ASSERT_TRUE(sink.WaitForFrames(5, 10s));
+    channel.Stop();
+    EXPECT_EQ(channel.GetState(), kChannelStopped);
+    EXPECT_EQ(sink.SignalLostCount(), 0u);
+    EXPECT_EQ(driver.CountMessages("Signal was lost"), 0u);
+    EXPECT_EQ(driver.CountMessages("is offline. Channel was stopped"), 1u);
+}
+
+// The status line for each reason a camera stays dark.
+TEST_F(SupervisionTest, StatusTextSaysWhyTheCameraIsDark) {
+    struct Case {
+        const char* name;
+        camsim::AuthScheme httpAuth;
+        const char* password;
+        const char* fault;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"wrong account", camsim::AuthScheme::kNone, "wrong", "", "connecting: web API login refused by the camera |"},
+        {"HTTP refusal", camsim::AuthScheme::kDigest, "wrong", "", "connecting: web API login refused (HTTP 401) |"},
+        {"DESCRIBE refused", camsim::AuthScheme::kNone, "admin", "status rtsp DESCRIBE 404",
+         "connecting: RTSP DESCRIBE answered 404 |"},
+        {"no RTP", camsim::AuthScheme::kNone, "admin", "pause 30",
+         "(no RTP arrives; UDP blocked?) | packets 0, gaps 0, frames 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        camsim::CameraConfig config;
+        config.httpAuth.scheme = c.httpAuth;
+        StartCamera(config);
+        driver.device.password = c.password;
+        camera->Execute(c.fault);
+        auto channel = StartH264();
+        EXPECT_TRUE(WaitUntil([&] { return channel->GetStatusText().find(c.expected) != std::string::npos; }, 8s))
+            << channel->GetStatusText();
+        channel->Stop();
+        EXPECT_EQ(channel->GetStatusText().rfind("stopped |", 0), 0u);
+        camera.reset();
+    }
+}
+
+TEST_F(SupervisionTest, UnreachableCameraIsNamedAsSuch) {
+    driver.device.host = "127.0.0.1";
+    driver.device.port = 9;  // discard: nothing listens there on a test machine
+    auto channel = StartH264();
+    EXPECT_TRUE(WaitUntil([&] {
+        return channel->GetStatusText().rfind("connecting: web API login failed: camera unreachable", 0) == 0;
+    }, 8s)) << channel->GetStatusText();
+}
+
+}  // namespace
+}  // namespace kestrel::testing_support
