@@ -11,7 +11,9 @@ import sys
 from pathlib import Path
 
 I386 = 0x14C
-QUILLON_EXPORTS = {"CreateIPCapture", "CreateIPCaptureEx", "DeleteIPCapture", "DeleteIPCaptureEx"}
+QUILLON_EXPORTS = {"CreateIPCapture", "CreateIPCaptureEx", "DeleteIPCapture", "DeleteIPCaptureEx",
+                   "InitCapabilityQuery", "StartCapabilityQuery", "TerminateCapabilityQuery",
+                   "UninitCapabilityQuery"}
 BRINDLE_EXPORTS = {"_ParseMpegHeader@16"}
 VERSION = (1, 0, 1, 0)
 SYSTEM_DLLS = {"kernel32.dll", "ws2_32.dll", "winhttp.dll", "ole32.dll", "oleaut32.dll",

@@ -43,7 +43,9 @@ constexpr std::uint32_t kFourCCMpeg4 = MakeFourCC('D', 'I', 'V', 'I');
 
 // Start parameters of one channel.
 struct CHANNEL_PARAMS {
-    std::uint32_t frameInterval;  // milliseconds per frame
+    // Milliseconds per frame. 0 asks for the camera's fastest rate: 25 frames per second (30 for
+    // a 480-line stream), 15 for JPEG over HTTP.
+    std::uint32_t frameInterval;
     std::uint32_t quality;        // camera fixed-quality value
     std::uint32_t width;
     std::uint32_t height;
@@ -144,7 +146,7 @@ public:
 class IRateSettings {
 public:
     virtual void* Destroy(unsigned int flags) = 0;
-    virtual std::uint32_t GetFrameInterval() = 0;  // milliseconds per frame
+    virtual std::uint32_t GetFrameInterval() = 0;  // milliseconds per frame; 0: the fastest rate
     virtual std::uint32_t GetBitRate() = 0;        // not used by the driver
     virtual std::uint32_t GetQuality() = 0;
 };
@@ -172,6 +174,73 @@ public:
     virtual void OnIOFailure() = 0;
 };
 
+// ---- Capability query: the host's result objects and callback. ----
+
+// One text item of the results (a connection value written back by the driver).
+class ICapabilityItem {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    virtual void SetText(const char* text) = 0;
+    virtual const char* GetText() = 0;  // not used by the driver
+};
+
+// A named property of the camera's own, with a text value.
+class ICapabilityCustomProperty {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    virtual void SetValue(const char* value) = 0;
+    virtual const char* GetValue() = 0;  // not used by the driver
+    virtual const char* GetName() = 0;   // not used by the driver
+    virtual void SetReadOnly(std::uint32_t readOnly) = 0;  // the driver writes 0
+    virtual void SetName(const char* name) = 0;
+    virtual void SetValueType(std::uint32_t type) = 0;  // the driver writes 0
+};
+
+class ICapabilityResolutionList {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    // text is "WIDTHxHEIGHT"; frameInterval in milliseconds (0: none known).
+    virtual void AddResolutionItem(const char* text, std::uint32_t width, std::uint32_t height,
+                                   std::uint32_t frameInterval) = 0;
+    virtual std::uint32_t GetCount() = 0;  // not used by the driver
+};
+
+class ICapabilityValueList {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    virtual void SetDefaultValue(std::uint32_t value) = 0;
+    virtual void AddValue(std::uint32_t value) = 0;
+    virtual std::uint32_t GetCount() = 0;  // not used by the driver
+};
+
+// Where a capability query writes what it found. Called on the query's worker thread; every text
+// is NUL-terminated and valid only during the call. Returned objects belong to the host.
+class ICapabilityResults {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    // Property ids 0 to 12; what each means is the host's.
+    virtual void SetProperty(std::uint32_t id, std::uint32_t value) = 0;
+    virtual void SetModelName(const char* text) = 0;
+    // 1 address, 2 port, 3 user name, 4 password.
+    virtual ICapabilityItem* GetConnectionItem(std::uint32_t index) = 0;
+    virtual std::uint32_t GetConnectionItemCount() = 0;  // not used by the driver
+    virtual ICapabilityCustomProperty* GetCustomProperty(std::uint32_t index) = 0;
+    virtual ICapabilityResolutionList* GetResolutionList() = 0;
+    virtual std::uint32_t GetCustomPropertyCount() = 0;  // not used by the driver
+    // Kind 1: frame intervals in milliseconds.
+    virtual ICapabilityValueList* GetValueList(std::uint32_t kind) = 0;
+};
+
+// Learns how a capability query ended; called once per started query, on its worker thread.
+class ICapabilityQueryCallback {
+public:
+    virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
+    virtual void OnQueryStarted() = 0;              // not used by the driver
+    virtual void OnQueryCompleted() = 0;            // the results were written
+    // code is 3; text is valid during the call.
+    virtual void OnQueryFailed(std::uint32_t code, const char* text) = 0;
+};
+
 // ---- Driver-side interfaces: the driver implements them, the host calls them. ----
 
 class ICaptureIOApi {
@@ -196,6 +265,11 @@ public:
                                     std::uint32_t frameInterval) = 0;
     virtual void* QueryCaptureExtension() = 0;  // always null
     // state: 0 streaming, 2 no frame within the frame time-out, 3 stopped or not connected.
+    // text (when textSize > 0): one line for the operator, cut to textSize - 1 characters and
+    // NUL-terminated: the channel's condition ("streaming H.264 704x576 25.0 fps 3.9 Mbit/s",
+    // "connecting: web API login refused (HTTP 401)", "no frames for 6 s from 10.1.2.3 (...)"),
+    // then " | " and its counters ("packets N, gaps N, frames N, refused N, no buffer N,
+    // kernel drops N").
     virtual bool GetChannelState(std::uint32_t channel, std::uint32_t* state,
                                  std::uint32_t* reserved, char* text, std::uint32_t textSize) = 0;
     virtual bool Reserved1(std::uint32_t a, std::uint32_t b, std::uint32_t c) = 0;  // false
@@ -227,6 +301,21 @@ kestrel::ipcapture::IIPCaptureDriver* CreateIPCapture();
 kestrel::ipcapture::IIPCaptureDriverEx* CreateIPCaptureEx();
 void DeleteIPCapture(kestrel::ipcapture::IIPCaptureDriver* driver);
 void DeleteIPCaptureEx(kestrel::ipcapture::IIPCaptureDriverEx* driver);
+
+// Capability query: one at a time per process. Each returns 1 for success, 0 for failure.
+// Order: Init -> Start -> (callback, or the host gives up) -> [Terminate] -> Uninit.
+// 0 if a callback is already registered. videoStandard480 asks for the 480-line standard.
+std::uint32_t InitCapabilityQuery(kestrel::ipcapture::ICapabilityQueryCallback* callback,
+                                  bool videoStandard480);
+// Starts the worker that fills `results` (borrowed until Uninit); 0 while a query is running.
+std::uint32_t StartCapabilityQuery(const char* address, std::uint16_t port, const char* user,
+                                   const char* password,
+                                   kestrel::ipcapture::ICapabilityResults* results);
+// Asks a running query to stop between its steps; always 1.
+std::uint32_t TerminateCapabilityQuery();
+// Ends the query within about five seconds; no callback and no write into the results follow.
+// Always 1.
+std::uint32_t UninitCapabilityQuery();
 }
 
 #endif  // QUILLON_QUILLON_H

@@ -2,7 +2,7 @@
 
 #include "channels/common_rtsp_channel.h"
 #include "channels/mjpeg_http_channel.h"
-#include "io/idle_io.h"
+#include "io/cisco_io.h"
 
 namespace kestrel {
 
@@ -29,7 +29,7 @@ ChannelKind SelectChannelKind(std::uint32_t codec, const std::string& transportP
 }
 
 bool CQuillonDriver::CreateIOApi() {
-    if (!m_ioApi) m_ioApi.reset(new CIdleIO(this));
+    if (!m_ioApi) m_ioApi.reset(new CCiscoIO(this, CCiscoIO::kPollPeriodMs));
     return m_ioApi != nullptr;
 }
 

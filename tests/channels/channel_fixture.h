@@ -74,11 +74,16 @@ inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milli
 
 class ChannelTest : public ::testing::Test {
 protected:
-    void StartCamera(camsim::CameraConfig config = camsim::CameraConfig()) {
+    // The simulator alone, the driver's record untouched (channels may be reading it).
+    void StartSimulator(camsim::CameraConfig config) {
         config.mediaDir = QUILLON_TESTDATA_DIR;
         config.senderReportMs = 500;
         camera = std::make_unique<camsim::CameraSimulator>(config);
         ASSERT_TRUE(camera->Start());
+    }
+
+    void StartCamera(camsim::CameraConfig config = camsim::CameraConfig()) {
+        StartSimulator(config);
         driver.device.host = "127.0.0.1";
         driver.device.port = camera->WebPort();
         driver.device.user = config.user;

@@ -1,8 +1,12 @@
 // Live video from the simulated camera through the real driver, for every codec and transport.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <set>
+#include <vector>
 
 #include "channels/common_rtsp_channel.h"
 #include "channel_fixture.h"
@@ -18,6 +22,7 @@ using quillon_host::HostChannelConfig;
 
 struct CodecCase {
     const char* name;
+    const char* clip;  // the testdata file the simulator streams for 704x576
     std::uint32_t codec;
     const char* transport;  // host parameter 1
     std::uint32_t keyCode;
@@ -27,6 +32,52 @@ struct CodecCase {
 };
 
 class DriverStreamingTest : public ChannelTest, public ::testing::WithParamInterface<CodecCase> {};
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadClip(const std::string& name) {
+    std::ifstream file(std::string(QUILLON_TESTDATA_DIR) + "/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The NAL units of an Annex B stream, without their start codes.
+std::vector<Bytes> NalUnits(const Bytes& stream) {
+    std::vector<Bytes> units;
+    std::size_t start = std::string::npos;
+    for (std::size_t i = 0; i + 2 < stream.size(); ++i) {
+        if (stream[i] != 0 || stream[i + 1] != 0 || stream[i + 2] != 1) continue;
+        if (start != std::string::npos) {
+            std::size_t end = i;
+            while (end > start && stream[end - 1] == 0) --end;  // a four-byte start code's zero
+            units.emplace_back(stream.begin() + long(start), stream.begin() + long(end));
+        }
+        start = i + 3;
+        i += 2;
+    }
+    if (start != std::string::npos) units.emplace_back(stream.begin() + long(start), stream.end());
+    return units;
+}
+
+// Every frame carries the clip's own bytes: whole H.264 NAL units, or a run of the file.
+void ExpectFramesFromClip(const CodecCase& c, const std::vector<quillon_host::ReceivedFrame>& frames) {
+    if (*c.clip == '\0') return;  // RTP JPEG pictures are rebuilt from their scan, not copied
+    const Bytes clip = ReadClip(c.clip);
+    ASSERT_FALSE(clip.empty()) << c.clip;
+    if (c.codec == kCodecH264) {
+        const std::vector<Bytes> units = NalUnits(clip);
+        const std::set<Bytes> known(units.begin(), units.end());
+        for (const auto& frame : frames) {
+            for (const Bytes& unit : NalUnits(frame.data)) {
+                const bool delimiter = (unit[0] & 31) == 9;  // the depacketiser writes its own
+                EXPECT_TRUE(delimiter || known.count(unit)) << "NAL type " << (unit[0] & 31);
+            }
+        }
+        return;
+    }
+    for (const auto& frame : frames) {
+        EXPECT_NE(std::search(clip.begin(), clip.end(), frame.data.begin(), frame.data.end()), clip.end());
+    }
+}
 
 bool IsJpegPicture(const quillon_host::ReceivedFrame& frame) {
     const auto& data = frame.data;
@@ -80,6 +131,8 @@ TEST_P(DriverStreamingTest, FramesOfTheCodecArriveAndTheCameraIsSetUpForThem) {
         }
     }
 
+    ExpectFramesFromClip(c, frames);
+
     const camsim::StreamProfile stream = camera->Settings().Streams()[c.cameraStream];
     EXPECT_EQ(stream.videoCodecType, c.cameraCodec);
     EXPECT_EQ(stream.width, 704u);
@@ -102,10 +155,10 @@ TEST_P(DriverStreamingTest, FramesOfTheCodecArriveAndTheCameraIsSetUpForThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCodec, DriverStreamingTest,
-    ::testing::Values(CodecCase{"H264", kCodecH264, "", kFourCCH264Key, kFourCCH264, 0, "4"},
-                      CodecCase{"Mpeg4", kCodecMpeg4, "", kFourCCMpeg4Key, kFourCCMpeg4, 0, "1"},
-                      CodecCase{"JpegRtsp", kCodecJpeg, "0", kFourCCJpeg, kFourCCJpeg, 1, "2"},
-                      CodecCase{"JpegHttp", kCodecJpeg, "1", kFourCCJpeg, kFourCCJpeg, 0, "2"}),
+    ::testing::Values(CodecCase{"H264", "h264_704x576.264", kCodecH264, "", kFourCCH264Key, kFourCCH264, 0, "4"},
+                      CodecCase{"Mpeg4", "mpeg4_704x576.m4v", kCodecMpeg4, "", kFourCCMpeg4Key, kFourCCMpeg4, 0, "1"},
+                      CodecCase{"JpegRtsp", "", kCodecJpeg, "0", kFourCCJpeg, kFourCCJpeg, 1, "2"},
+                      CodecCase{"JpegHttp", "jpeg_704x576_q50.mjpeg", kCodecJpeg, "1", kFourCCJpeg, kFourCCJpeg, 0, "2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

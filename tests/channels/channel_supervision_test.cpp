@@ -108,7 +108,7 @@ TEST_F(SupervisionTest, RestartedCameraStreamsAgain) {
     camera->Stop();
     camera.reset();
     std::this_thread::sleep_for(500ms);
-    StartCamera(config);
+    StartSimulator(config);
     const std::size_t before = sink.Frames().size();
     EXPECT_TRUE(WaitUntil([&] { return sink.Frames().size() > before + 5; }, 15s));
 }

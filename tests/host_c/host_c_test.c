@@ -1,11 +1,15 @@
 /* A recording-server host in plain C. It knows the driver only by its exports and by the
  * position of each operation in the objects' tables, the way a host built with another
  * compiler does, and implements its own objects the same way. Exit code 0 means every check
- * held. */
+ * held. With a camera's web port as its argument it also runs a capability query against it;
+ * without one it queries a port where nothing listens. */
+#include <stdatomic.h>
 #include <stdbool.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 typedef void* (MEMBER_CALL *DestroyFn)(void* self, unsigned flags);
 typedef void (*AnyFn)(void);
@@ -44,6 +48,11 @@ void* CreateIPCapture(void);
 void* CreateIPCaptureEx(void);
 void DeleteIPCapture(void* driver);
 void DeleteIPCaptureEx(void* driver);
+uint32_t InitCapabilityQuery(void* callback, bool videoStandard480);
+uint32_t StartCapabilityQuery(const char* address, uint16_t port, const char* user,
+                              const char* password, void* results);
+uint32_t TerminateCapabilityQuery(void);
+uint32_t UninitCapabilityQuery(void);
 
 /* ---- The host's objects. ---- */
 static void* MEMBER_CALL HostDestroy(void* self, unsigned flags) { (void)flags; return self; }
@@ -114,6 +123,132 @@ static void MEMBER_CALL ChannelSinkSignalLost(void* self) { (void)self; }
 static const AnyFn kChannelSinkTable[] = {(AnyFn)HostDestroy, (AnyFn)ChannelSinkDeliver,
                                           (AnyFn)ChannelSinkEvent, (AnyFn)ChannelSinkSignalLost};
 
+/* The capability results and the query callback, with their sub-objects. */
+typedef struct Item {
+    const AnyFn* table;
+    char text[64];
+} Item;
+static void MEMBER_CALL ItemSetText(void* self, const char* text) {
+    snprintf(((Item*)self)->text, sizeof ((Item*)self)->text, "%s", text);
+}
+static const AnyFn kItemTable[] = {(AnyFn)HostDestroy, (AnyFn)ItemSetText, (AnyFn)HostEmptyText};
+
+typedef struct Custom {
+    const AnyFn* table;
+    char name[64];
+    char value[64];
+    uint32_t readOnly, valueType;
+} Custom;
+static void MEMBER_CALL CustomSetValue(void* self, const char* value) {
+    snprintf(((Custom*)self)->value, sizeof ((Custom*)self)->value, "%s", value);
+}
+static void MEMBER_CALL CustomSetName(void* self, const char* name) {
+    snprintf(((Custom*)self)->name, sizeof ((Custom*)self)->name, "%s", name);
+}
+static void MEMBER_CALL CustomSetReadOnly(void* self, uint32_t value) { ((Custom*)self)->readOnly = value; }
+static void MEMBER_CALL CustomSetValueType(void* self, uint32_t value) { ((Custom*)self)->valueType = value; }
+static const AnyFn kCustomTable[] = {(AnyFn)HostDestroy, (AnyFn)CustomSetValue, (AnyFn)HostEmptyText,
+                                     (AnyFn)HostEmptyText, (AnyFn)CustomSetReadOnly,
+                                     (AnyFn)CustomSetName, (AnyFn)CustomSetValueType};
+
+typedef struct ResolutionList {
+    const AnyFn* table;
+    int count;
+    char firstText[32];
+    uint32_t firstWidth, firstHeight, firstInterval;
+} ResolutionList;
+static void MEMBER_CALL ResolutionAdd(void* self, const char* text, uint32_t width, uint32_t height,
+                                      uint32_t interval) {
+    ResolutionList* list = (ResolutionList*)self;
+    if (list->count++ == 0) {
+        snprintf(list->firstText, sizeof list->firstText, "%s", text);
+        list->firstWidth = width;
+        list->firstHeight = height;
+        list->firstInterval = interval;
+    }
+}
+static const AnyFn kResolutionTable[] = {(AnyFn)HostDestroy, (AnyFn)ResolutionAdd, (AnyFn)HostZero};
+
+typedef struct ValueList {
+    const AnyFn* table;
+    int count;
+    uint32_t first, defaultValue;
+} ValueList;
+static void MEMBER_CALL ValueSetDefault(void* self, uint32_t value) { ((ValueList*)self)->defaultValue = value; }
+static void MEMBER_CALL ValueAdd(void* self, uint32_t value) {
+    ValueList* list = (ValueList*)self;
+    if (list->count++ == 0) list->first = value;
+}
+static const AnyFn kValueTable[] = {(AnyFn)HostDestroy, (AnyFn)ValueSetDefault, (AnyFn)ValueAdd,
+                                    (AnyFn)HostZero};
+
+typedef struct Results {
+    const AnyFn* table;
+    int writes;
+    uint32_t properties[16];
+    char model[64];
+    Item items[5];
+    Custom customs[2];
+    ResolutionList resolutions;
+    ValueList values;
+} Results;
+static void MEMBER_CALL ResultsSetProperty(void* self, uint32_t id, uint32_t value) {
+    Results* results = (Results*)self;
+    results->writes++;
+    if (id < 16) results->properties[id] = value;
+}
+static void MEMBER_CALL ResultsSetModel(void* self, const char* text) {
+    Results* results = (Results*)self;
+    results->writes++;
+    snprintf(results->model, sizeof results->model, "%s", text);
+}
+static void* MEMBER_CALL ResultsItem(void* self, uint32_t index) {
+    Results* results = (Results*)self;
+    results->writes++;
+    return index < 5 ? &results->items[index] : NULL;
+}
+static void* MEMBER_CALL ResultsCustom(void* self, uint32_t index) {
+    Results* results = (Results*)self;
+    results->writes++;
+    return index < 2 ? &results->customs[index] : NULL;
+}
+static void* MEMBER_CALL ResultsResolutions(void* self) {
+    Results* results = (Results*)self;
+    results->writes++;
+    return &results->resolutions;
+}
+static void* MEMBER_CALL ResultsValues(void* self, uint32_t kind) {
+    Results* results = (Results*)self;
+    results->writes++;
+    return kind == 1 ? &results->values : NULL;
+}
+static const AnyFn kResultsTable[] = {(AnyFn)HostDestroy, (AnyFn)ResultsSetProperty,
+                                      (AnyFn)ResultsSetModel, (AnyFn)ResultsItem, (AnyFn)HostZero,
+                                      (AnyFn)ResultsCustom, (AnyFn)ResultsResolutions,
+                                      (AnyFn)HostZero, (AnyFn)ResultsValues};
+
+typedef struct QueryCallback {
+    const AnyFn* table;
+    atomic_int calls;
+    atomic_int completed;
+    uint32_t code;
+    char text[64];
+} QueryCallback;
+static void MEMBER_CALL CallbackStarted(void* self) { (void)self; }
+static void MEMBER_CALL CallbackCompleted(void* self) {
+    QueryCallback* callback = (QueryCallback*)self;
+    callback->completed = 1;
+    callback->calls++;
+}
+static void MEMBER_CALL CallbackFailed(void* self, uint32_t code, const char* text) {
+    QueryCallback* callback = (QueryCallback*)self;
+    callback->code = code;
+    snprintf(callback->text, sizeof callback->text, "%s", text);
+    callback->calls++;
+}
+static const AnyFn kCallbackTable[] = {(AnyFn)HostDestroy, (AnyFn)CallbackStarted,
+                                       (AnyFn)CallbackCompleted, (AnyFn)CallbackFailed};
+
 /* ---- Checks. ---- */
 static int g_failures = 0;
 #define CHECK(condition)                                                          \
@@ -170,7 +305,64 @@ static void DriveOneDriver(void* driver) {
     CHECK(SLOT(driver, kDriverGetIOApi, PointerFn)(driver) == NULL);
 }
 
-int main(void) {
+static void InitResults(Results* results) {
+    memset(results, 0, sizeof *results);
+    results->table = kResultsTable;
+    for (int i = 0; i < 5; i++) results->items[i].table = kItemTable;
+    for (int i = 0; i < 2; i++) results->customs[i].table = kCustomTable;
+    results->resolutions.table = kResolutionTable;
+    results->values.table = kValueTable;
+}
+
+/* Against a camera simulator at `port` (its defaults: model CIVS-IPC-4500, 576 lines, two
+ * inputs and two outputs), or, with port 0, against a port where nothing listens. */
+static void RunCapabilityQuery(uint16_t port) {
+    static Results results;
+    static QueryCallback callback = {kCallbackTable, 0, 0, 0, {0}};
+    static QueryCallback other = {kCallbackTable, 0, 0, 0, {0}};
+    InitResults(&results);
+
+    CHECK(TerminateCapabilityQuery() == 1);
+    CHECK(InitCapabilityQuery(&callback, false) == 1);
+    CHECK(InitCapabilityQuery(&other, true) == 0);
+    CHECK(StartCapabilityQuery("127.0.0.1", port ? port : 1, "admin", "admin", &results) == 1);
+    /* The callback comes on the driver's thread; it is the only writer of its fields. */
+    time_t end = time(NULL) + 15;
+    while (callback.calls == 0 && time(NULL) < end) {
+    }
+    CHECK(UninitCapabilityQuery() == 1);
+    CHECK(callback.calls == 1);
+    CHECK(other.calls == 0);
+    if (port == 0) {
+        CHECK(!callback.completed);
+        CHECK(callback.code == 3);
+        CHECK(strcmp(callback.text, "Failed to get camera properties") == 0);
+        CHECK(results.writes == 0);
+        return;
+    }
+    char portText[8];
+    snprintf(portText, sizeof portText, "%u", (unsigned)port);
+    CHECK(callback.completed);
+    CHECK(strcmp(results.model, "Cisco CIVS-IPC-4500") == 0);
+    CHECK(results.properties[0] == 1 && results.properties[2] == 2 && results.properties[3] == 2);
+    CHECK(results.properties[7] == 1 && results.properties[8] == 1 && results.properties[6] == 0);
+    CHECK(results.resolutions.count == 5);
+    CHECK(strcmp(results.resolutions.firstText, "1920x1080") == 0);
+    CHECK(results.resolutions.firstWidth == 1920 && results.resolutions.firstHeight == 1080);
+    CHECK(results.resolutions.firstInterval == 33);
+    CHECK(results.values.count == 11 && results.values.first == 1000);
+    CHECK(results.values.defaultValue == 33);
+    CHECK(strcmp(results.items[1].text, "127.0.0.1") == 0);
+    CHECK(strcmp(results.items[2].text, portText) == 0);
+    CHECK(strcmp(results.items[3].text, "admin") == 0);
+    CHECK(strcmp(results.customs[0].name, "Video standard") == 0);
+    CHECK(strcmp(results.customs[0].value, "2") == 0);
+    CHECK(results.customs[0].readOnly == 0 && results.customs[0].valueType == 0);
+    CHECK(strcmp(results.customs[1].name, "Camera series") == 0);
+    CHECK(strcmp(results.customs[1].value, "2") == 0);
+}
+
+int main(int argc, char** argv) {
     void* driver = CreateIPCapture();
     CHECK(driver != NULL);
     if (driver) DriveOneDriver(driver);
@@ -185,6 +377,8 @@ int main(void) {
         DriveOneDriver(second);
         CHECK(SLOT(second, kDestroy, DestroyFn)(second, 1) == second);
     }
+
+    RunCapabilityQuery(argc > 1 ? (uint16_t)atoi(argv[1]) : 0);
 
     if (g_failures == 0) printf("host_c_test: all checks held\n");
     return g_failures == 0 ? 0 : 1;

@@ -1,59 +1,27 @@
-// The client against the camera simulator, started around this binary by camsim_peer.py, under
-// each authentication the simulator offers. The same binary runs natively and under wine64.
+// The client against the camera simulator under each authentication it offers: in-process
+// natively, the native simulator program under wine64, both set through the control commands.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include "platform/tcp_socket.h"
 #include "platform/udp_socket.h"
 #include "rtsp/rtsp_client.h"
+#include "support/camera_peer.h"
 #include "webapi/cisco_client.h"
 
 namespace kestrel {
 namespace {
 
-const bool kSocketsStarted = platform::SocketsStartup();
-
-struct Simulator {
-    std::uint16_t web = 0;
-    std::uint16_t rtsp = 0;
-    std::uint16_t control = 0;
-    std::string missing;
-};
-
-Simulator FindSimulator() {
-    Simulator simulator;
-    const char* ports = std::getenv("QUILLON_CAMSIM");
-    if (ports == nullptr) {
-        const char* missing = std::getenv("QUILLON_CAMSIM_MISSING");
-        simulator.missing = missing != nullptr ? missing : "not started through camsim_peer.py";
-        return simulator;
+// The RTSP port from the answer to "ports" ("OK web=W rtsp=R rtp=P control=C"); 0 when absent.
+std::uint16_t RtspPort(testing::CameraPeer& camera) {
+    std::istringstream answer(camera.Execute("ports"));
+    for (std::string word; answer >> word;) {
+        if (word.compare(0, 5, "rtsp=") == 0) return static_cast<std::uint16_t>(std::stoul(word.substr(5)));
     }
-    std::istringstream in(ports);
-    in >> simulator.web >> simulator.rtsp >> simulator.control;
-    return simulator;
-}
-
-// One control command; the simulator's answer line.
-std::string Control(std::uint16_t port, const std::string& command) {
-    platform::TcpSocket socket;
-    std::size_t done = 0;
-    const std::string line = command + "\n";
-    if (socket.Create() != platform::SocketError::kNone ||
-        socket.Connect({platform::kIpv4Loopback, port}, 2000) != platform::SocketError::kNone ||
-        socket.Send(line.data(), line.size(), done) != platform::SocketError::kNone)
-        return "(no control connection)";
-    std::string answer;
-    char chunk[256];
-    while (answer.find('\n') == std::string::npos) {
-        if (socket.Receive(chunk, sizeof chunk, done, 2000) != platform::SocketError::kNone) break;
-        answer.append(chunk, done);
-    }
-    return answer.substr(0, answer.find_first_of("\r\n"));
+    return 0;
 }
 
 std::uint16_t LocalPort(const platform::UdpSocket& socket) {
@@ -64,28 +32,27 @@ std::uint16_t LocalPort(const platform::UdpSocket& socket) {
 class RTSPClientCamsimTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_simulator.missing.empty()) GTEST_SKIP() << m_simulator.missing;
+        if (!m_camera.Problem().empty()) GTEST_SKIP() << m_camera.Problem();
+        m_rtspPort = RtspPort(m_camera);
+        ASSERT_NE(m_rtspPort, 0);
         ASSERT_EQ(m_rtp.Open(), platform::SocketError::kNone);
         ASSERT_EQ(m_rtcp.Open(), platform::SocketError::kNone);
         ASSERT_EQ(m_rtp.Bind({platform::kIpv4Loopback, 0}), platform::SocketError::kNone);
         ASSERT_EQ(m_rtcp.Bind({platform::kIpv4Loopback, 0}), platform::SocketError::kNone);
-    }
-    void TearDown() override {
-        if (m_simulator.missing.empty()) Control(m_simulator.control, "auth rtsp none");
     }
 
     // Settings for channel 1 under a fresh web API session.
     RTSPConnectSettings Settings(CCiscoClient& web) {
         DEVICE_INFO device;
         device.host = "127.0.0.1";
-        device.port = m_simulator.web;
+        device.port = m_camera.WebPort();
         device.user = "admin";
         device.password = "admin";
         device.operationTimeout = 2000;
         EXPECT_TRUE(web.Connect(device));
         RTSPConnectSettings settings;
         settings.host = "127.0.0.1";
-        settings.serverPort = m_simulator.rtsp;
+        settings.serverPort = m_rtspPort;
         settings.user = "admin";
         settings.password = "admin";
         settings.receiveTimeout = 2000;
@@ -97,7 +64,8 @@ protected:
         return settings;
     }
 
-    Simulator m_simulator = FindSimulator();
+    testing::CameraPeer m_camera;
+    std::uint16_t m_rtspPort = 0;
     platform::UdpSocket m_rtp, m_rtcp;
 };
 
@@ -121,7 +89,7 @@ TEST_F(RTSPClientCamsimTest, EachAuthenticationAdmitsTheClient) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.auth);
-        ASSERT_EQ(Control(m_simulator.control, std::string("auth rtsp ") + c.auth), "OK");
+        ASSERT_EQ(m_camera.Execute(std::string("auth rtsp ") + c.auth), "OK");
         CCiscoClient web;
         RTSPConnectSettings settings = Settings(web);
         {
@@ -145,7 +113,7 @@ TEST_F(RTSPClientCamsimTest, EachAuthenticationAdmitsTheClient) {
 }
 
 TEST_F(RTSPClientCamsimTest, AnExpiredNonceIsRenewedMidSession) {
-    ASSERT_EQ(Control(m_simulator.control, "auth rtsp digest-qop:SHA-256,MD5 300"), "OK");
+    ASSERT_EQ(m_camera.Execute("auth rtsp digest-qop:SHA-256,MD5 300"), "OK");
     CCiscoClient web;
     CBaseRTSPClient rtsp;
     ASSERT_TRUE(rtsp.Connect(Settings(web)));

@@ -17,6 +17,8 @@ CameraSimulator::~CameraSimulator() { Stop(); }
 
 bool CameraSimulator::Start() {
     m_stopping = false;
+    // Before the web server starts: a client may write the settings at once.
+    m_api.SetSettingsObserver([this] { FollowRtspPort(); });
     RtspContext context{&m_config, &m_settings, &m_api, &m_media, &m_streamer, &m_faults};
     m_rtsp = std::make_unique<RtspServer>(context);
     m_web = std::make_unique<WebServer>(m_config, m_api, m_settings, m_media, m_faults);
@@ -40,7 +42,6 @@ bool CameraSimulator::Start() {
                         "</rtspPortNo></TransportSetting></StreamingChannelEntry>";
         m_settings.Apply(document + "</StreamingChannelList></StreamingSetting></DeviceInfo>");
     }
-    m_api.SetSettingsObserver([this] { FollowRtspPort(); });
     m_housekeeping = std::thread(&CameraSimulator::Housekeeping, this);
     return true;
 }

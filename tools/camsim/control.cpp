@@ -9,7 +9,7 @@ namespace camsim {
 namespace {
 
 constexpr const char* kHelp =
-    "OK rates LOSS REORDER DUPLICATE | pause SECONDS | drop-rtsp | old-stream PORT SECONDS | "
+    "OK rates LOSS REORDER DUPLICATE | pause SECONDS | drop-rtsp | end-web-sessions | old-stream PORT SECONDS | "
     "status http|rtsp REQUEST CODE | delay http|rtsp REQUEST MS | never http|rtsp REQUEST | "
     "garbage-answer http|rtsp REQUEST | count http|rtsp REQUEST | auth http|rtsp SCHEME[:ALGORITHM,...] [NONCE_MS] | "
     "garbage-rtp COUNT | input-count N|off | clear | "
@@ -54,6 +54,10 @@ std::string CameraSimulator::Execute(const std::string& line) {
     }
     if (command == "drop-rtsp") {
         m_rtsp->DropConnections();
+        return "OK";
+    }
+    if (command == "end-web-sessions") {
+        m_api.EndSessions();
         return "OK";
     }
     if (command == "old-stream" && words.size() == 2 && ParseNumber(words[0], a) && ParseNumber(words[1], b) &&

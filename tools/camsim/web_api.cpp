@@ -70,6 +70,11 @@ bool WebApi::IsSession(const std::string& id) {
     return !id.empty() && m_sessions.count(id) != 0;
 }
 
+void WebApi::EndSessions() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sessions.clear();
+}
+
 std::size_t WebApi::SessionCount() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_sessions.size();

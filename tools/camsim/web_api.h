@@ -44,6 +44,8 @@ public:
     // True for an identifier that a login gave and no logout ended.
     bool IsSession(const std::string& id);
     std::size_t SessionCount();
+    // Ends every web session, as a reboot or a session time-out does.
+    void EndSessions();
     // The request's name for answer overrides ("login", "logout", or the document).
     static std::string RequestName(const HttpRequest& request);
 

@@ -1,0 +1,126 @@
+#include "io/io_base.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+namespace kestrel {
+
+using namespace ipcapture;
+
+namespace {
+constexpr const char kOutputThreadName[] = "Digital Output thread";
+constexpr const char kInputThreadName[] = "Digital Input thread";
+constexpr std::uint32_t kStartOutputState = 1;
+}  // namespace
+
+CIOBase::CIOBase(IDriver* driver, std::uint32_t tickPeriodMs) : CTickerThread(tickPeriodMs), m_driver(driver) {
+    for (std::uint32_t port = 0; port < TrackedPortCounts().first; ++port) m_inputStates[port] = kNoState;
+}
+
+bool CIOBase::SetCallback(ICaptureIOCallback* callback) {
+    if (!callback) return false;
+    m_callback.store(callback);
+    return true;
+}
+
+bool CIOBase::Start() {
+    // A second Start would poll with the input thread's client from this thread at the same time.
+    if (CWorkItemThread::IsStarted() || CTickerThread::IsStarted()) return false;
+    m_stopping.store(false);
+    Poll();
+    for (std::uint32_t port = 0; port < TrackedPortCounts().second; ++port) {
+        {
+            std::lock_guard<std::mutex> guard(m_stateLock);
+            m_outputStates[port] = kStartOutputState;
+        }
+        GuardedWrite(port, kStartOutputState);
+    }
+    bool result = CWorkItemThread::Start(kOutputThreadName);
+    result = CTickerThread::Start(kInputThreadName) && result;
+    return result;
+}
+
+bool CIOBase::Stop() {
+    m_stopping.store(true);
+    // A camera that hangs in a request would otherwise hold the stop for the whole time-out.
+    AbortRequests();
+    bool result = CWorkItemThread::Stop();
+    result = CTickerThread::Stop() && result;
+    ResumeRequests();
+    ResetStates();
+    Disconnect();
+    return result;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CIOBase::TrackedPortCounts() {
+    const auto counts = m_driver->GetIOPortCounts();
+    return {std::min(counts.first, kMaxPorts), std::min(counts.second, kMaxPorts)};
+}
+
+std::uint32_t CIOBase::GetInputCount() {
+    return m_driver->GetIOPortCounts().first;
+}
+
+std::uint32_t CIOBase::GetOutputCount() {
+    return m_driver->GetIOPortCounts().second;
+}
+
+bool CIOBase::SetOutput(std::uint32_t port, std::uint32_t state) {
+    std::unique_ptr<CWorkItem> item(new (std::nothrow) CWorkItem(port, state));
+    if (!item || !AddWorkItem(item.get(), false)) return false;
+    item.release();  // the queue owns it now
+    return true;
+}
+
+void CIOBase::OnTick() {
+    Poll();
+}
+
+void CIOBase::Poll() {
+    if (!ReadInputs(TrackedPortCounts().first)) Fail();
+}
+
+void CIOBase::ProcessWorkItem(IWorkItem* item) {
+    const auto* request = static_cast<CWorkItem*>(item);
+    {
+        std::lock_guard<std::mutex> guard(m_stateLock);
+        const auto found = m_outputStates.find(request->GetPort());
+        if (found == m_outputStates.end() || found->second == request->GetState()) return;
+        found->second = request->GetState();
+    }
+    GuardedWrite(request->GetPort(), request->GetState());
+}
+
+void CIOBase::GuardedWrite(std::uint32_t port, std::uint32_t state) {
+    if (!WriteOutput(port, state)) Fail();
+}
+
+void CIOBase::ApplyInputState(std::uint32_t port, std::uint32_t state) {
+    {
+        std::lock_guard<std::mutex> guard(m_stateLock);
+        const auto found = m_inputStates.find(port);
+        if (found == m_inputStates.end() || found->second == state) return;
+        found->second = state;
+    }
+    ICaptureIOCallback* callback = m_callback.load();
+    if (callback && !m_stopping.load()) callback->OnInputStateChanged(port, state);
+}
+
+void CIOBase::Fail() {
+    ResetStates();
+    ICaptureIOCallback* callback = m_callback.load();
+    // A request broken off by Stop is no camera failure.
+    if (callback && !m_stopping.load()) callback->OnIOFailure();
+}
+
+void CIOBase::ResetStates() {
+    const auto counts = TrackedPortCounts();
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    m_inputStates.clear();
+    m_outputStates.clear();
+    for (std::uint32_t port = 0; port < counts.second; ++port) m_outputStates[port] = kNoState;
+    for (std::uint32_t port = 0; port < counts.first; ++port) m_inputStates[port] = kNoState;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,104 @@
+// The generic digital I/O service: polls the camera's inputs on the "Digital Input thread",
+// reports each input whose state changed, and writes the outputs the host asks for, one at a
+// time, on the "Digital Output thread". A camera family supplies the reading and writing.
+//
+// State codes: 0 no valid state (nothing read yet, or after a failure); 1 and 2 as the camera
+// reports them. After a failure every tracked state drops to 0 and the host hears OnIOFailure.
+//
+// Threading: the host's thread calls the ICaptureIOApi operations (Start also polls and writes
+// on it); the input thread polls; the output thread writes. m_stateLock guards both state maps
+// and is never held while the host is called back or the camera is asked. Stop aborts the
+// camera requests in progress, joins both threads, and no callback follows its return.
+#ifndef QUILLON_IO_IO_BASE_H
+#define QUILLON_IO_IO_BASE_H
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+
+#include "runtime/driver_interface.h"
+#include "runtime/ticker_thread.h"
+#include "runtime/work_item_thread.h"
+
+namespace kestrel {
+
+class CIOBase : public ipcapture::ICaptureIOApi,
+                private thread::CWorkItemThread,
+                private thread::CTickerThread {
+public:
+    static constexpr std::uint32_t kNoState = 0;
+    // More ports per direction than any camera has. A host that configures more gets this many
+    // tracked (and a failing poll, as the camera reports fewer inputs), not a Start that writes
+    // billions of outputs.
+    static constexpr std::uint32_t kMaxPorts = 256;
+
+    // One queued output request.
+    class CWorkItem final : public thread::CWorkItemThread::IWorkItem {
+    public:
+        CWorkItem(std::uint32_t port, std::uint32_t state) : m_port(port), m_state(state) {}
+        std::uint32_t GetPort() const { return m_port; }
+        std::uint32_t GetState() const { return m_state; }
+
+    private:
+        std::uint32_t m_port;
+        std::uint32_t m_state;
+    };
+
+    // The driver (borrowed) must outlive this object; it gives the port counts and the camera.
+    CIOBase(IDriver* driver, std::uint32_t tickPeriodMs);
+    // Owners call Stop first: the threads call back into the derived class.
+    ~CIOBase() override = default;
+
+    // False for a null callback, which leaves the previous one. Register before Start.
+    bool SetCallback(ipcapture::ICaptureIOCallback* callback) override;
+    // Polls once and writes state 1 to every output, then starts both threads; false when a
+    // thread cannot be started, and at once when the service is already started.
+    bool Start() override;
+    // Stops both threads (queued writes are discarded), forgets every state, ends the camera
+    // sessions. Bounded while the camera hangs: its requests are aborted.
+    bool Stop() override;
+    std::uint32_t GetInputCount() override;
+    std::uint32_t GetOutputCount() override;
+    // Queues the write; false while stopped. Ports outside the output table are ignored later.
+    bool SetOutput(std::uint32_t port, std::uint32_t state) override;
+
+protected:
+    // Writes one output state to the camera; true on success.
+    virtual bool WriteOutput(std::uint32_t port, std::uint32_t state) = 0;
+    // Reads `count` input states from the camera and hands each to ApplyInputState; false when
+    // the camera could not be read or reported another number of inputs.
+    virtual bool ReadInputs(std::uint32_t count) = 0;
+    // Ends any camera sessions.
+    virtual void Disconnect() = 0;
+    // Makes the camera requests in progress, and later ones, fail at once (from any thread), or
+    // lets them run again.
+    virtual void AbortRequests() = 0;
+    virtual void ResumeRequests() = 0;
+
+    IDriver* GetDriver() const { return m_driver; }
+    // One input's new state: recorded, and reported to the host when it differs from the last.
+    void ApplyInputState(std::uint32_t port, std::uint32_t state);
+
+private:
+    void OnTick() override;
+    void ProcessWorkItem(IWorkItem* item) override;
+    // The driver's counts, each at most kMaxPorts.
+    std::pair<std::uint32_t, std::uint32_t> TrackedPortCounts();
+    void Poll();
+    void GuardedWrite(std::uint32_t port, std::uint32_t state);
+    // Forgets every state, then reports the failure (unless stopping).
+    void Fail();
+    void ResetStates();
+
+    IDriver* const m_driver;
+    std::atomic<ipcapture::ICaptureIOCallback*> m_callback{nullptr};
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_stateLock;
+    std::map<std::uint32_t, std::uint32_t> m_inputStates;   // guarded by m_stateLock
+    std::map<std::uint32_t, std::uint32_t> m_outputStates;  // guarded by m_stateLock
+};
+
+}  // namespace kestrel
+
+#endif

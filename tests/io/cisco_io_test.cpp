@@ -1,0 +1,205 @@
+#include "io/cisco_io.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/io_host.h"
+#include "platform/runtime_environment.h"
+#include "support/camera_peer.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+using quillon_host::CHostIOCallback;
+using quillon_host::InputChange;
+using testing::CameraPeer;
+using testing::CameraPeerOptions;
+using Changes = std::vector<InputChange>;
+
+constexpr std::uint32_t kTestPollMs = 200;
+
+// What the I/O service needs of the driver: the camera and the configured port counts.
+class CIoTestDriver final : public IDriver {
+public:
+    CIoTestDriver(std::uint16_t port, std::uint32_t inputs, std::uint32_t outputs) : m_counts(inputs, outputs) {
+        m_device.host = "127.0.0.1";
+        m_device.port = port;
+        m_device.user = "admin";
+        m_device.password = "admin";
+    }
+    void DebugMessage(std::uint8_t, const char*, ...) override {}
+    DEVICE_INFO GetDeviceInfo() override { return m_device; }
+    std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return m_counts; }
+    ipcapture::IFramePool* GetFramePool() override { return nullptr; }
+    std::uint32_t GetReservedValue() override { return 0; }
+    std::uint32_t GetCodec() override { return 0; }
+    std::uint32_t GetChannelCount() override { return 1; }
+    std::string GetParameter(std::uint32_t) override { return {}; }
+    std::int32_t GetParameterInt(std::uint32_t) override { return kNoInteger; }
+
+private:
+    DEVICE_INFO m_device;
+    const std::pair<std::uint32_t, std::uint32_t> m_counts;
+};
+
+// A camera with two inputs and two outputs, and the service configured for `inputs` of them.
+struct IoFixture {
+    explicit IoFixture(std::uint32_t inputs = 2)
+        : driver(camera.WebPort(), inputs, 2), io(&driver, kTestPollMs) {
+        io.SetCallback(&callback);
+    }
+    // Waits until the camera recorded `expected` as its output triggers.
+    bool WaitForTriggers(const std::string& expected) {
+        for (auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(20ms)) {
+            if (camera.Execute("triggers") == expected) return true;
+        }
+        return false;
+    }
+
+    CameraPeer camera;
+    CIoTestDriver driver;
+    CHostIOCallback callback;
+    CCiscoIO io;
+};
+
+#define SKIP_WITHOUT_CAMERA(f) \
+    if (!(f).camera.Problem().empty()) GTEST_SKIP() << (f).camera.Problem()
+
+TEST(CiscoIOTest, StartReportsEveryInputAndWritesEveryOutputToOne) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    ASSERT_TRUE(f.io.Start());
+    // Start polls on the caller's thread: the inputs are known when it returns.
+    EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}}));
+    EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1");
+    EXPECT_FALSE(f.io.Start());  // already started: no second poll, no writes
+    ASSERT_EQ(f.camera.Execute("input 2 2"), "OK");
+    ASSERT_TRUE(f.callback.WaitForChanges(3, 5s));
+    std::this_thread::sleep_for(3 * std::chrono::milliseconds(kTestPollMs));  // more polls, no news
+    EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}, {1, 2}}));
+    EXPECT_EQ(f.callback.FailureCount(), 0u);
+    EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1");
+    EXPECT_TRUE(f.io.Stop());
+}
+
+TEST(CiscoIOTest, OutputsAreWrittenOncePerChangeAndUnknownPortsIgnored) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    ASSERT_TRUE(f.io.Start());
+    EXPECT_TRUE(f.io.SetOutput(0, 2));
+    EXPECT_TRUE(f.io.SetOutput(0, 2));  // already 2: no write
+    EXPECT_TRUE(f.io.SetOutput(1, 1));  // already 1 since Start: no write
+    EXPECT_TRUE(f.io.SetOutput(5, 2));  // no such output: ignored
+    EXPECT_TRUE(f.io.SetOutput(1, 2));
+    EXPECT_TRUE(f.WaitForTriggers("OK 1:1 2:1 1:2 2:2"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1 1:2 2:2");
+    EXPECT_EQ(f.callback.FailureCount(), 0u);
+
+    // A state the camera does not know is sent as nothing: the write fails.
+    EXPECT_TRUE(f.io.SetOutput(0, 5));
+    EXPECT_TRUE(f.callback.WaitForFailures(1, 5s));
+    EXPECT_TRUE(f.io.Stop());
+}
+
+TEST(CiscoIOTest, SetOutputWhileStoppedIsRefused) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    EXPECT_FALSE(f.io.SetOutput(0, 2));
+    ASSERT_TRUE(f.io.Start());
+    EXPECT_TRUE(f.io.Stop());
+    EXPECT_FALSE(f.io.SetOutput(0, 2));
+    EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1");
+}
+
+TEST(CiscoIOTest, InputCountOtherThanConfiguredFailsEveryPoll) {
+    IoFixture f(3);
+    SKIP_WITHOUT_CAMERA(f);
+    ASSERT_TRUE(f.io.Start());
+    EXPECT_EQ(f.callback.FailureCount(), 1u);  // the poll in Start
+    EXPECT_TRUE(f.callback.WaitForFailures(4, 5s));
+    EXPECT_TRUE(f.callback.Changes().empty());
+    EXPECT_TRUE(f.io.Stop());
+}
+
+TEST(CiscoIOTest, EndedWebSessionIsFollowedByANewLogin) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    ASSERT_TRUE(f.io.Start());
+    ASSERT_EQ(f.callback.Changes().size(), 2u);
+    ASSERT_EQ(f.camera.Execute("end-web-sessions"), "OK");
+    // One failed poll drops every state; the next logs in again and reports the inputs anew.
+    ASSERT_TRUE(f.callback.WaitForChanges(4, 5s));
+    EXPECT_GE(f.callback.FailureCount(), 1u);
+    EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
+    // The output client's session ended too: its first write fails, the next one logs in.
+    const std::size_t failures = f.callback.FailureCount();
+    EXPECT_TRUE(f.io.SetOutput(0, 2));
+    ASSERT_TRUE(f.callback.WaitForFailures(failures + 1, 5s));
+    EXPECT_TRUE(f.io.SetOutput(0, 2));
+    EXPECT_TRUE(f.WaitForTriggers("OK 1:1 2:1 1:2"));
+    EXPECT_TRUE(f.io.Stop());
+}
+
+TEST(CiscoIOTest, StopThenStartReportsAndWritesAgain) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    ASSERT_TRUE(f.io.Start());
+    ASSERT_TRUE(f.io.Stop());
+    EXPECT_EQ(f.camera.Execute("sessions"), "OK rtsp=0 web=0");  // both clients logged out
+    ASSERT_TRUE(f.io.Start());
+    EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
+    EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1 1:1 2:1");
+    EXPECT_TRUE(f.io.Stop());
+}
+
+TEST(CiscoIOTest, StopIsBoundedWhileTheCameraHangsAndNothingFollowsIt) {
+    if (platform::IsRunningUnderWine())
+        GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    ASSERT_TRUE(f.io.Start());
+    ASSERT_EQ(f.camera.Execute("never http IOPortStatus.xml"), "OK");
+    ASSERT_EQ(f.camera.Execute("never http IOPortData.xml"), "OK");
+    EXPECT_TRUE(f.io.SetOutput(0, 2));
+    std::this_thread::sleep_for(3 * std::chrono::milliseconds(kTestPollMs));  // both threads now wait
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(f.io.Stop());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);  // the camera's time-out is 5 s
+    const auto changes = f.callback.Changes().size();
+    const auto failures = f.callback.FailureCount();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(f.callback.Changes().size(), changes);
+    EXPECT_EQ(f.callback.FailureCount(), failures);
+    EXPECT_EQ(failures, 0u);  // requests broken off by Stop are no camera failure
+}
+
+TEST(CiscoIOTest, AbsurdPortCountsFromTheHostAreBounded) {
+    CameraPeer camera;
+    if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
+    CIoTestDriver driver(camera.WebPort(), 0xFFFFFFFF, 0xFFFFFFFF);
+    CHostIOCallback callback;
+    CCiscoIO io(&driver, kTestPollMs);
+    io.SetCallback(&callback);
+    ASSERT_TRUE(io.Start());  // returns: the two real outputs and the rest refused by the camera
+    EXPECT_EQ(io.GetOutputCount(), 0xFFFFFFFFu);
+    // The poll fails (two inputs, not kMaxPorts), then every write past the camera's two outputs.
+    EXPECT_EQ(callback.FailureCount(), 1 + CIOBase::kMaxPorts - 2);
+    EXPECT_TRUE(io.Stop());
+}
+
+TEST(CiscoIOTest, SetCallbackRefusesNull) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    EXPECT_FALSE(f.io.SetCallback(nullptr));
+    ASSERT_TRUE(f.io.Start());  // the earlier callback still hears the inputs
+    EXPECT_EQ(f.callback.Changes().size(), 2u);
+    EXPECT_TRUE(f.io.Stop());
+}
+
+}  // namespace
+}  // namespace kestrel
