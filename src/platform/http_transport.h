@@ -58,6 +58,11 @@ enum class HttpReadStatus {
     kFailed,    // no open request, aborted, or the connection failed
 };
 
+// True when this platform's HTTP stack answers a Digest challenge naming `algorithm` (as the
+// challenge spells it, any case; "" for one that names none, which means MD5). WinHTTP knows MD5
+// only; libcurl also SHA-256 and SHA-512-256, each with its -sess variant.
+bool HttpStackAnswersDigest(const std::string& algorithm);
+
 class HttpTransport {
 public:
     explicit HttpTransport(const HttpTransportSettings& settings);
@@ -78,6 +83,8 @@ public:
     std::uint32_t FirstOfferedScheme() const;
     // Value of the first header of that name (case-insensitive); "" when absent or too long.
     std::string QueryHeader(const std::string& name) const;
+    // The values of every WWW-Authenticate header of the open request's response, in order.
+    std::vector<std::string> Challenges() const;
 
     // Waits for body bytes and copies at most `capacity` of them into `buffer`.
     HttpReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& got);

@@ -355,4 +355,15 @@ void HttpTransport::Abort() {
 
 void HttpTransport::ResetAbort() { m_impl->aborted.store(false); }
 
+std::vector<std::string> HttpTransport::Challenges() const {
+    return m_impl->open ? m_impl->challenges : std::vector<std::string>();
+}
+
+bool HttpStackAnswersDigest(const std::string& algorithm) {
+    for (const char* known : {"", "MD5", "MD5-sess", "SHA-256", "SHA-256-sess", "SHA-512-256", "SHA-512-256-sess"}) {
+        if (EqualsIgnoreCase(algorithm, known)) return true;
+    }
+    return false;
+}
+
 }  // namespace kestrel::platform

@@ -253,4 +253,31 @@ void HttpTransport::ResetAbort() {
     m_impl->aborted = false;
 }
 
+std::vector<std::string> HttpTransport::Challenges() const {
+    std::vector<std::string> challenges;
+    HINTERNET handle = m_impl->Current();
+    if (handle == nullptr) return challenges;
+    for (DWORD index = 0;;) {
+        wchar_t buffer[kHeaderBufferBytes / sizeof(wchar_t)] = {};
+        DWORD size = sizeof(buffer);
+        // WinHTTP moves the index on to the next header of the name.
+        if (!WinHttpQueryHeaders(handle, WINHTTP_QUERY_WWW_AUTHENTICATE, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
+                                 &index))
+            return challenges;
+        challenges.push_back(Narrow(buffer, size / sizeof(wchar_t)));
+    }
+}
+
+bool HttpStackAnswersDigest(const std::string& algorithm) {
+    // WinHTTP's Digest is MD5 only (RFC 2617); it has no SHA-256.
+    if (algorithm.empty()) return true;
+    const std::string md5 = "MD5";
+    if (algorithm.size() != md5.size()) return false;
+    for (std::size_t i = 0; i < md5.size(); ++i) {
+        char c = algorithm[i] >= 'a' && algorithm[i] <= 'z' ? static_cast<char>(algorithm[i] - 'a' + 'A') : algorithm[i];
+        if (c != md5[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace kestrel::platform

@@ -97,7 +97,6 @@ bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
         return false;
     }
     m_receiveBuffer.clear();
-    m_consumed = 0;
     m_connected = true;
     return true;
 }
@@ -164,6 +163,7 @@ bool CBaseRTSPClient::AppendDigestAuthorization(std::string& text, RTSPMethod me
     }
 
     DigestInput input;
+    input.algorithm = response.digestAlgorithm;
     input.user = m_settings.user;
     input.realm = response.realm;
     input.password = m_settings.password;
@@ -174,10 +174,13 @@ bool CBaseRTSPClient::AppendDigestAuthorization(std::string& text, RTSPMethod me
         input.nonceCount = std::string_view(nc, 8);
         input.cnonce = cnonce;
     }
-    CMd5::HexDigest digest = ComputeDigestResponse(input);
 
     text += "Authorization: Digest username=";
-    AppendQuoted(text, m_settings.user);
+    if (response.userhash) {
+        AppendQuoted(text, ComputeDigestUserHash(response.digestAlgorithm, m_settings.user, response.realm));
+    } else {
+        AppendQuoted(text, m_settings.user);
+    }
     text += ", realm=";
     AppendQuoted(text, response.realm);
     text += ", nonce=";
@@ -185,8 +188,12 @@ bool CBaseRTSPClient::AppendDigestAuthorization(std::string& text, RTSPMethod me
     text += ", uri=";
     AppendQuoted(text, uri);
     text += ", response=\"";
-    text += digest.data();
+    text += ComputeDigestResponse(input);
     text += '"';
+    if (response.algorithmNamed) {
+        text += ", algorithm=";
+        text += GetDigestAlgorithmName(response.digestAlgorithm);
+    }
     if (response.qopAuth) {
         text += ", qop=auth, nc=";
         text += nc;
@@ -197,6 +204,7 @@ bool CBaseRTSPClient::AppendDigestAuthorization(std::string& text, RTSPMethod me
         text += ", opaque=";
         AppendQuoted(text, response.opaque);
     }
+    if (response.userhash) text += ", userhash=true";
     text += "\r\n";
     return true;
 }
@@ -294,29 +302,50 @@ bool CBaseRTSPClient::Transact(RTSPMethod method) {
     if (!m_connected || m_interrupted) return false;
     ComposeRequest(m_request, method);
     if (m_request.empty()) return false;
+    DiscardUnread();
     std::size_t sent = 0;
     if (m_socket.Send(m_request.data(), m_request.size(), sent) != platform::SocketError::kNone) return false;
     std::string_view text;
-    if (!ReceiveResponse(text)) return false;
+    if (!ReceiveResponse(m_parser.GetResponse().cseq, text)) return false;
     return m_parser.ParseResponse(method, text);
 }
 
 bool CBaseRTSPClient::Execute(RTSPMethod method) {
     if (!Transact(method)) return false;
-    const RTSPResponse& response = m_parser.GetResponse();
-    if (response.statusCode != 401 || response.authType == RTSPAuthType::kNone) return true;
-    if (response.authType != m_settings.authType) {
+    bool retried = false;
+    int staleRetries = 0;
+    for (;;) {
+        const RTSPResponse& response = m_parser.GetResponse();
+        if (response.statusCode != 401 || response.authType == RTSPAuthType::kNone) return true;
+        // RFC 7616 section 3.3: stale=true refuses only the nonce, not the credentials, so
+        // the retry with the new one is no second login attempt.
+        bool staleNonce = response.stale && m_settings.authType == RTSPAuthType::kDigest;
+        if (staleNonce && staleRetries < kMaxStaleRetries) {
+            ++staleRetries;
+        } else if (retried) {
+            return true;  // a second refusal stands as the answer
+        } else if (response.authType == m_settings.authType && response.authType != RTSPAuthType::kDigest) {
+            return true;  // the same Basic credentials would be refused again
+        } else {
+            retried = true;
+        }
         m_settings.authType = response.authType;
-    } else if (response.authType != RTSPAuthType::kDigest) {
-        return true;  // the same Basic credentials would be refused again
+        if (!Transact(method)) return false;
     }
-    // Once only: a second 401 stands as the answer.
-    return Transact(method);
 }
 
-bool CBaseRTSPClient::ReceiveResponse(std::string_view& text) {
-    m_receiveBuffer.erase(0, m_consumed);
-    m_consumed = 0;
+void CBaseRTSPClient::DiscardUnread() {
+    // The client never pipelines: whatever came before the request answers no request of ours.
+    m_receiveBuffer.clear();
+    char scrap[kReceiveChunk];
+    for (std::size_t discarded = 0; discarded < kMaxResponseSize;) {
+        std::size_t received = 0;
+        if (m_socket.Receive(scrap, sizeof scrap, received, 0) != platform::SocketError::kNone) return;
+        discarded += received;
+    }
+}
+
+bool CBaseRTSPClient::ReceiveResponse(std::uint32_t cseq, std::string_view& text) {
     // One deadline for the whole response, however many segments it comes in.
     std::uint32_t timeout = m_settings.receiveTimeout != 0 ? m_settings.receiveTimeout : kDefaultReceiveTimeout;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
@@ -324,8 +353,12 @@ bool CBaseRTSPClient::ReceiveResponse(std::string_view& text) {
         RTSPFraming framing = CRTSPResponseParser::FrameResponse(m_receiveBuffer);
         if (framing.status == RTSPFraming::Status::kComplete) {
             text = std::string_view(m_receiveBuffer).substr(framing.start, framing.length);
-            m_consumed = framing.start + framing.length;
-            return true;
+            std::uint32_t answered = 0;
+            // An answer to an earlier request (sent twice, or late after its time-out) is
+            // skipped; one without a CSeq cannot be told apart and is taken.
+            if (!CRTSPResponseParser::FindCSeq(text, answered) || answered == cseq) return true;
+            m_receiveBuffer.erase(0, framing.start + framing.length);
+            continue;
         }
         if (framing.status == RTSPFraming::Status::kInvalid || m_receiveBuffer.size() >= kMaxResponseSize ||
             m_interrupted)

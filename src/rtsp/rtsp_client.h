@@ -48,6 +48,8 @@ public:
     static constexpr std::uint32_t kDefaultReceiveTimeout = 5000;
     // A response larger than this (headers and body) is refused.
     static constexpr std::size_t kMaxResponseSize = 64 * 1024;
+    // 401s with stale=true retried within one Execute, besides the one retry for credentials.
+    static constexpr int kMaxStaleRetries = 2;
 
     // An empty source takes random 16-hex-digit nonces.
     explicit CBaseRTSPClient(CnonceSource cnonceSource = CnonceSource());
@@ -61,9 +63,10 @@ public:
     bool IsConnected() const { return m_connected; }
 
     // One request and its answer, with one retry after a 401 that offers credentials we can
-    // give. True when an answer was received and parsed; the caller reads statusCode.
+    // give, and a few more after 401s that only call the Digest nonce stale. True when an
+    // answer was received and parsed; the caller reads statusCode.
     bool Execute(RTSPMethod method);
-    // One request and its answer, without retry.
+    // One request and the answer that carries its CSeq, without retry.
     bool Transact(RTSPMethod method);
     // The request text of `method`; empty when none can be composed. Counts the CSeq up.
     virtual void ComposeRequest(std::string& text, RTSPMethod method);
@@ -79,7 +82,8 @@ public:
     const RTSPConnectSettings& GetSettings() const { return m_settings; }
 
 private:
-    bool ReceiveResponse(std::string_view& text);
+    void DiscardUnread();
+    bool ReceiveResponse(std::uint32_t cseq, std::string_view& text);
     bool GetBasicCredentials(std::string& credentials) const;
     bool AppendDigestAuthorization(std::string& text, RTSPMethod method, const std::string& uri);
     void CloseSocket();
@@ -97,8 +101,7 @@ private:
     std::string m_request;  // these three are reused for every request
     std::string m_url;
     std::string m_authorization;
-    std::string m_receiveBuffer;  // received bytes; what follows a response stays for the next
-    std::size_t m_consumed = 0;   // bytes of m_receiveBuffer that the last response took
+    std::string m_receiveBuffer;  // bytes received since the last request was sent
 
     std::string m_nonceCounted;  // the Digest nonce that m_nonceCount counts uses of
     std::uint32_t m_nonceCount = 0;

@@ -1,6 +1,9 @@
 #include "rtsp/rtsp_response_parser.h"
 
 #include <cstring>
+#include <vector>
+
+#include "runtime/auth_challenge.h"
 
 namespace kestrel {
 namespace {
@@ -69,46 +72,6 @@ constexpr HeaderName kHeaderNames[] = {
     {"WWW-Authenticate", RTSPHeaderKind::kWwwAuthenticate},
 };
 
-// One challenge of a WWW-Authenticate value (RFC 7235 section 4.1), views into the line.
-struct Challenge {
-    std::string_view scheme;
-    std::string_view realm;
-    std::string_view nonce;
-    std::string_view opaque;
-    std::string_view algorithm;
-    std::string_view qop;
-    bool realmQuoted = false;  // quoted values may hold escapes that need undoing
-    bool nonceQuoted = false;
-    bool opaqueQuoted = false;
-};
-
-bool IsTokenEnd(char c) { return IsBlank(c) || c == ',' || c == '=' || c == '"'; }
-
-// A quoted-string (RFC 7230 section 3.2.6) starting at text[position] == '"'; the view
-// excludes the quotes. False when it never closes.
-bool ReadQuoted(std::string_view text, std::size_t& position, std::string_view& value) {
-    std::size_t begin = ++position;
-    while (position < text.size() && text[position] != '"') {
-        if (text[position] == '\\') ++position;
-        ++position;
-    }
-    if (position >= text.size()) return false;
-    value = text.substr(begin, position - begin);
-    ++position;
-    return true;
-}
-
-std::string Unquote(std::string_view value, bool quoted) {
-    if (!quoted) return std::string(value);
-    std::string out;
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\\' && i + 1 < value.size()) ++i;
-        out += value[i];
-    }
-    return out;
-}
-
 bool ListContainsToken(std::string_view list, std::string_view token) {
     std::size_t position = 0;
     while (position <= list.size()) {
@@ -118,6 +81,13 @@ bool ListContainsToken(std::string_view list, std::string_view token) {
         position = comma + 1;
     }
     return false;
+}
+
+// How strong an offer is: Basic, then Digest with MD5, then Digest with SHA-256; 0 for none.
+int Strength(RTSPAuthType type, DigestAlgorithm algorithm) {
+    if (type == RTSPAuthType::kBasic) return 1;
+    if (type != RTSPAuthType::kDigest) return 0;
+    return IsStrongerDigest(algorithm, DigestAlgorithm::kMd5) ? 3 : 2;
 }
 
 }  // namespace
@@ -233,10 +203,10 @@ RTSPFraming CRTSPResponseParser::FrameResponse(std::string_view buffered) {
 
         if (line.empty()) {
             if (pendingLf && contentLength > 0) return framing;
-            std::size_t total = position + contentLength;
-            if (total > buffered.size()) return framing;
+            // Against what is left, not as a sum: on 32 bits position + length can wrap.
+            if (contentLength > buffered.size() - position) return framing;
             framing.status = RTSPFraming::Status::kComplete;
-            framing.length = total - framing.start;
+            framing.length = position - framing.start + contentLength;
             return framing;
         }
         if (pendingLf) return framing;
@@ -253,8 +223,18 @@ RTSPFraming CRTSPResponseParser::FrameResponse(std::string_view buffered) {
     }
 }
 
+bool CRTSPResponseParser::FindCSeq(std::string_view response, std::uint32_t& cseq) {
+    std::size_t position = 0;
+    NextLine(response, position);  // the status line
+    for (;;) {
+        std::string_view line = NextLine(response, position);
+        if (line.empty()) return false;
+        if (ClassifyHeader(line) == RTSPHeaderKind::kCSeq) return ParseUnsigned(HeaderValue(line), 0xFFFFFFFFu, cseq);
+    }
+}
+
 bool CRTSPResponseParser::ParseResponse(RTSPMethod method, std::string_view text) {
-    // Bytes after a NUL are not text; a response cut there fails on its own terms.
+    // Bytes from a NUL on are not text.
     std::size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
 
@@ -281,10 +261,9 @@ bool CRTSPResponseParser::ParseResponse(RTSPMethod method, std::string_view text
         }
     }
 
-    if (m_response.contentLength == 0) return true;
-    std::size_t available = position == kEndOfText ? 0 : text.size() - position;
-    if (available < m_response.contentLength) return false;  // a truncated body is no body
-    if (method != RTSPMethod::kDescribe) return true;
+    if (m_response.contentLength == 0 || method != RTSPMethod::kDescribe) return true;
+    // The body runs to the end of the text when that comes first: cameras that end their SDP
+    // with a NUL count it in Content-Length, and the text stops at that NUL.
     return ParseSdp(text.substr(position, m_response.contentLength));
 }
 
@@ -353,85 +332,48 @@ bool CRTSPResponseParser::ParseAuthChallenge(std::string_view value, bool& chall
         m_response.nonce.clear();
         m_response.opaque.clear();
         m_response.qopAuth = false;
+        m_response.digestAlgorithm = DigestAlgorithm::kMd5;
+        m_response.algorithmNamed = false;
+        m_response.userhash = false;
+        m_response.stale = false;
     }
-
-    bool ok = true;
-    auto finish = [&](const Challenge& challenge) {
-        RTSPAuthType type = RTSPAuthType::kNone;
-        if (EqualsNoCase(challenge.scheme, "Digest")) {
-            // Only MD5, and only qop "auth" when a qop is offered at all.
-            bool md5 = challenge.algorithm.empty() || EqualsNoCase(challenge.algorithm, "MD5");
-            bool qopUsable = challenge.qop.empty() || ListContainsToken(challenge.qop, "auth");
-            if (!md5 || !qopUsable) return;
-            if (challenge.realm.empty() || challenge.nonce.empty()) {
-                ok = false;
-                return;
-            }
-            type = RTSPAuthType::kDigest;
-        } else if (EqualsNoCase(challenge.scheme, "Basic")) {
-            type = RTSPAuthType::kBasic;
-        } else {
-            return;
-        }
-        // Several offers: answer the strongest one we can.
-        if (static_cast<std::uint32_t>(type) <= static_cast<std::uint32_t>(m_response.authType)) return;
-        m_response.authType = type;
-        m_response.realm = Unquote(challenge.realm, challenge.realmQuoted);
-        m_response.nonce = Unquote(challenge.nonce, challenge.nonceQuoted);
-        m_response.opaque = Unquote(challenge.opaque, challenge.opaqueQuoted);
-        m_response.qopAuth = type == RTSPAuthType::kDigest && !challenge.qop.empty();
-    };
-
-    Challenge current;
-    std::size_t position = 0;
-    auto skip = [&](auto predicate) {
-        while (position < value.size() && predicate(value[position])) ++position;
-    };
-    for (;;) {
-        skip([](char c) { return IsBlank(c) || c == ','; });
-        if (position >= value.size()) break;
-        std::size_t begin = position;
-        skip([](char c) { return !IsTokenEnd(c); });
-        std::string_view token = value.substr(begin, position - begin);
-        if (token.empty()) return false;  // a stray '=' or '"'
-        std::size_t afterToken = position;
-        skip(IsBlank);
-        if (position < value.size() && value[position] == '=') {
-            ++position;
-            skip(IsBlank);
-            std::string_view parameter;
-            bool quoted = position < value.size() && value[position] == '"';
-            if (quoted) {
-                if (!ReadQuoted(value, position, parameter)) return false;
-            } else {
-                std::size_t valueBegin = position;
-                skip([](char c) { return !IsBlank(c) && c != ','; });
-                parameter = value.substr(valueBegin, position - valueBegin);
-            }
-            if (EqualsNoCase(token, "realm")) {
-                current.realm = parameter;
-                current.realmQuoted = quoted;
-            } else if (EqualsNoCase(token, "nonce")) {
-                current.nonce = parameter;
-                current.nonceQuoted = quoted;
-            } else if (EqualsNoCase(token, "opaque")) {
-                current.opaque = parameter;
-                current.opaqueQuoted = quoted;
-            } else if (EqualsNoCase(token, "algorithm")) {
-                current.algorithm = parameter;
-            } else if (EqualsNoCase(token, "qop")) {
-                current.qop = parameter;
-            }
-        } else {
-            // A token without '=' names the scheme of the next challenge.
-            if (!current.scheme.empty()) finish(current);
-            current = Challenge();
-            current.scheme = token;
-            position = afterToken;
-        }
+    std::vector<AuthChallenge> challenges;
+    bool ok = ParseAuthChallenges(value, challenges);
+    for (const AuthChallenge& challenge : challenges) {
+        if (!TakeChallengeIfStronger(challenge)) ok = false;
     }
-    if (!current.scheme.empty()) finish(current);
     return ok;
+}
+
+bool CRTSPResponseParser::TakeChallengeIfStronger(const AuthChallenge& challenge) {
+    RTSPAuthType type = RTSPAuthType::kNone;
+    DigestAlgorithm algorithm = DigestAlgorithm::kMd5;
+    const std::string qop = challenge.Parameter("qop");
+    if (EqualsNoCase(challenge.scheme, "Digest")) {
+        // An algorithm we do not know is not answered with another one; qop, when offered,
+        // must include "auth", and the -sess variants need its client nonce.
+        if (!ParseDigestAlgorithm(challenge.Parameter("algorithm"), algorithm)) return true;
+        if (!qop.empty() && !ListContainsToken(qop, "auth")) return true;
+        if (qop.empty() && IsSessionDigest(algorithm)) return true;
+        if (challenge.Parameter("realm").empty() || challenge.Parameter("nonce").empty()) return false;
+        type = RTSPAuthType::kDigest;
+    } else if (EqualsNoCase(challenge.scheme, "Basic")) {
+        type = RTSPAuthType::kBasic;
+    } else {
+        return true;
+    }
+    // Several offers: the strongest we can answer wins, the first of equals.
+    if (Strength(type, algorithm) <= Strength(m_response.authType, m_response.digestAlgorithm)) return true;
+    m_response.authType = type;
+    m_response.realm = challenge.Parameter("realm");
+    m_response.nonce = challenge.Parameter("nonce");
+    m_response.opaque = challenge.Parameter("opaque");
+    m_response.qopAuth = type == RTSPAuthType::kDigest && !qop.empty();
+    m_response.digestAlgorithm = algorithm;
+    m_response.algorithmNamed = type == RTSPAuthType::kDigest && challenge.HasParameter("algorithm");
+    m_response.userhash = type == RTSPAuthType::kDigest && EqualsNoCase(challenge.Parameter("userhash"), "true");
+    m_response.stale = type == RTSPAuthType::kDigest && EqualsNoCase(challenge.Parameter("stale"), "true");
+    return true;
 }
 
 bool CRTSPResponseParser::ParseSdp(std::string_view body) {

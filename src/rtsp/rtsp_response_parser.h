@@ -8,7 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "rtsp/digest_auth.h"
+
 namespace kestrel {
+
+struct AuthChallenge;
 
 enum class RTSPMethod : std::uint32_t {
     kDescribe = 1,
@@ -44,6 +48,10 @@ struct RTSPResponse {
     std::string nonce;
     std::string opaque;
     bool qopAuth = false;  // the Digest challenge offered qop "auth"
+    DigestAlgorithm digestAlgorithm = DigestAlgorithm::kMd5;
+    bool algorithmNamed = false;  // the challenge named its algorithm, so the answer echoes it
+    bool userhash = false;        // the server wants the user name hashed with the realm
+    bool stale = false;           // the last 401 refused only the nonce, not the credentials
 };
 
 enum class RTSPHeaderKind {
@@ -94,8 +102,9 @@ public:
     virtual ~CRTSPResponseParser() = default;
 
     // True when the status line reads, the status is 200 or 401, the header block is closed
-    // by an empty line, every used header is well formed, a Content-Length body is complete
-    // and, for DESCRIBE, its session description reads without fault.
+    // by an empty line, every used header is well formed and, for DESCRIBE, its session
+    // description reads without fault. The text ends at its first NUL; the body at the end of
+    // the text when that comes before Content-Length says.
     bool ParseResponse(RTSPMethod method, std::string_view text);
 
     RTSPResponse& GetResponse() { return m_response; }
@@ -104,6 +113,8 @@ public:
     // Finds the end of the first response in `buffered`, or tells that more bytes are needed.
     // Invalid when a Content-Length is malformed or differs between two headers.
     static RTSPFraming FrameResponse(std::string_view buffered);
+    // The CSeq header's number in the head of `response`; false when there is none that reads.
+    static bool FindCSeq(std::string_view response, std::uint32_t& cseq);
 
     // The line at `position`; CR LF, LF and CR each end a line. Moves `position` past the line
     // end, or to kEndOfText when the text ran out (a last line without a line end is returned
@@ -128,6 +139,7 @@ private:
     bool DispatchHeader(std::string_view line);
     bool ParseSessionHeader(std::string_view value);
     bool ParseAuthChallenge(std::string_view value, bool& challengeSeen);
+    bool TakeChallengeIfStronger(const AuthChallenge& challenge);
     bool ParseSdp(std::string_view body);
 
     RTSPResponse m_response;

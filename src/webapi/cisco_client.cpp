@@ -168,6 +168,11 @@ TSmartPtr<Web::CHttpSender> CCiscoClient::GetSender() {
     return m_sender;
 }
 
+std::string CCiscoClient::GetUnansweredDigestAlgorithm() {
+    TSmartPtr<Web::CHttpSender> sender = GetSender();
+    return sender ? sender->UnansweredDigestAlgorithm() : std::string();
+}
+
 bool CCiscoClient::Transact(const Web::HTTP_REQUEST& request, std::string& response, const std::string& headerName,
                             std::string* headerValue) {
     response.clear();

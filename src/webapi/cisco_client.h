@@ -74,6 +74,10 @@ public:
     // owner whose stop must not wait for a camera that hangs mid-request.
     void Abort();
     void ResetAbort();
+    // After a failed Connect or operation: the Digest algorithm the camera asks for when it
+    // offers only algorithms this platform's HTTP stack lacks (e.g. "SHA-256" under WinHTTP, which
+    // has MD5 Digest only); empty otherwise.
+    std::string GetUnansweredDigestAlgorithm();
 
     // The readers of the response documents. Records must arrive freshly made: lists are appended to.
     bool ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INFO& info);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/auth_challenge.h"
+
 namespace Web {
 namespace {
 
@@ -16,6 +18,21 @@ platform::HttpTransportSettings SettingsFor(const kestrel::DEVICE_INFO& device) 
     settings.password = device.password;
     settings.userAgent = "Kestrel::HttpClient";
     return settings;
+}
+
+// The Digest algorithm of the first challenge when no challenge is one this platform's HTTP
+// stack can answer; empty when one is, or when there is no Digest challenge at all.
+std::string UnanswerableDigestAlgorithm(const std::vector<std::string>& values) {
+    std::vector<kestrel::AuthChallenge> challenges;
+    for (const std::string& value : values) kestrel::ParseAuthChallenges(value, challenges);
+    std::string unanswerable;
+    for (const kestrel::AuthChallenge& challenge : challenges) {
+        if (!kestrel::EqualsIgnoringAsciiCase(challenge.scheme, "Digest")) return std::string();
+        std::string algorithm = challenge.Parameter("algorithm");
+        if (platform::HttpStackAnswersDigest(algorithm)) return std::string();
+        if (unanswerable.empty()) unanswerable = algorithm;
+    }
+    return unanswerable;
 }
 
 }  // namespace
@@ -36,6 +53,7 @@ std::uint32_t CHttpSender::SchemeToUse(const HTTP_REQUEST& request) const {
 
 bool CHttpSender::SendRequest(const HTTP_REQUEST& request) {
     m_transport.CloseRequest();
+    m_unansweredDigestAlgorithm.clear();
     if (request.method.empty() || request.object.empty()) return false;
 
     platform::HttpTransportRequest wire;
@@ -54,6 +72,13 @@ bool CHttpSender::SendRequest(const HTTP_REQUEST& request) {
 
     m_transport.StatusCode(m_statusCode);
     m_transport.ContentLength(m_contentLength);
+    if (m_statusCode == 401) {
+        m_unansweredDigestAlgorithm = UnanswerableDigestAlgorithm(m_transport.Challenges());
+        if (!m_unansweredDigestAlgorithm.empty()) {
+            m_transport.CloseRequest();
+            return false;
+        }
+    }
     if (m_statusCode == 401 && m_negotiatedScheme == 0) {
         // The server's first offered scheme is kept for the sender's life; one more attempt
         // under it, and since it is no longer 0 a second 401 comes back as a response.

@@ -50,7 +50,8 @@ public:
 
     // Closes any open request, then sends this one. True when a response of any status arrived;
     // that request stays open for reading. On the first 401 the server's preferred scheme is
-    // taken for good and the request is sent once more under it.
+    // taken for good and the request is sent once more under it. A 401 that this platform's HTTP
+    // stack cannot answer at all fails at once (UnansweredDigestAlgorithm).
     bool SendRequest(const HTTP_REQUEST& request);
     std::string QueryHeader(const std::string& name);
     // The whole body of the open request. A body over the size limit is a failure: `out` is left
@@ -63,6 +64,10 @@ public:
     std::uint32_t StatusCode() const { return m_statusCode; }
     std::uint32_t ContentLength() const { return m_contentLength; }
     std::uint32_t NegotiatedScheme() const { return m_negotiatedScheme; }
+    // After a 401 whose challenges are all Digest with algorithms this platform's HTTP stack
+    // cannot answer: the first of those algorithms (e.g. "SHA-256" under WinHTTP, which has MD5
+    // Digest only). The request then fails without a retry. Empty after any other outcome.
+    const std::string& UnansweredDigestAlgorithm() const { return m_unansweredDigestAlgorithm; }
 
     // Makes the request in progress fail at once, and every later one until ResetAbort().
     void Abort();
@@ -82,6 +87,7 @@ private:
     std::uint32_t m_contentLength = 0;
     std::size_t m_chunkSize = kChunkSize;
     std::size_t m_maxBodySize = kMaxBodySize;
+    std::string m_unansweredDigestAlgorithm;
 };
 
 }  // namespace Web

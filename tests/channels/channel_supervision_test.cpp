@@ -165,7 +165,7 @@ TEST_F(SupervisionTest, StatusTextSaysWhyTheCameraIsDark) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         camsim::CameraConfig config;
-        config.httpAuth = c.httpAuth;
+        config.httpAuth.scheme = c.httpAuth;
         StartCamera(config);
         driver.device.password = c.password;
         camera->Execute(c.fault);

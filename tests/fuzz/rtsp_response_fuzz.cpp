@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the response framer and parser, as the answer to each method, and
+// Feeds arbitrary bytes to the response framer, the CSeq finder and the parser, as the answer to each method, and
 // through one parser in turn so that facts carried over from earlier answers are exercised.
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (framing.status == kestrel::RTSPFraming::Status::kComplete &&
         (framing.start + framing.length > size || framing.length == 0))
         __builtin_trap();
+    std::uint32_t cseq = 0;
+    kestrel::CRTSPResponseParser::FindCSeq(text, cseq);
 
     kestrel::CRTSPResponseParser carried;
     for (std::uint32_t method = 1; method <= 6; ++method) {

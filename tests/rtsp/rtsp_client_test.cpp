@@ -69,11 +69,11 @@ long long MillisecondsSince(Clock::time_point start) {
 TEST(RTSPClientTest, WritesTheSixRequestsByteForByte) {
     ScriptedRtspServer server({
         Reply(Ok(1, "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN\r\n")),
-        Reply(WithSdp(7, kSdp)),  // the camera's CSeq numbers the next request
-        Reply(Ok(8, "Session: 12AB;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n")),
-        Reply(Ok(9)),
-        Reply(Ok(10)),
-        Reply(Ok(11)),
+        Reply(WithSdp(2, kSdp)),
+        Reply(Ok(3, "Session: 12AB;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n")),
+        Reply(Ok(4)),
+        Reply(Ok(5)),
+        Reply(Ok(6)),
     });
     ASSERT_TRUE(server.Listening());
     const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
@@ -103,13 +103,13 @@ TEST(RTSPClientTest, WritesTheSixRequestsByteForByte) {
         "DESCRIBE " + base + "StreamingSetting?version=1.0&action=getRTSPStream&sessionID=S1&ChannelID=1 RTSP/1.0\r\n"
         "CSeq: 2\r\nAccept: application/sdp\r\nUser-Agent: Kestrel\r\n\r\n",
         "SETUP " + base + "ChannelID=1&ChannelName=Channel1/trackID=1 RTSP/1.0\r\n"
-        "CSeq: 8\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 3\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\nUser-Agent: Kestrel\r\n\r\n",
         "PLAY " + base + "ChannelID=1&ChannelName=Channel1 RTSP/1.0\r\n"
-        "CSeq: 9\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 4\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
         "PAUSE " + base + "ChannelID=1&ChannelName=Channel1 RTSP/1.0\r\n"
-        "CSeq: 10\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 5\r\nSession: 12AB\r\nRange: npt=0.000-\r\nUser-Agent: Kestrel\r\n\r\n",
         "TEARDOWN " + base + "ChannelID=1&ChannelName=Channel2 RTSP/1.0\r\n"
-        "CSeq: 11\r\nSession: 12AB\r\nUser-Agent: Kestrel\r\n\r\n",
+        "CSeq: 6\r\nSession: 12AB\r\nUser-Agent: Kestrel\r\n\r\n",
     };
     EXPECT_EQ(server.Requests(), expected);
 }
@@ -220,7 +220,7 @@ TEST(RTSPClientTest, DigestRetriesWithEachNewNonce) {
     EXPECT_EQ(Header(requests[0], "Authorization"), "(none)");
     for (std::size_t i = 0; i < 4; ++i) {
         const Expected& e = expected[i];
-        DigestInput input{"admin", "IP Camera", "secret", e.method, e.uri, e.nonce, "", ""};
+        DigestInput input{DigestAlgorithm::kMd5, "admin", "IP Camera", "secret", e.method, e.uri, e.nonce, "", ""};
         // RFC 2069 form exactly: no qop, nc, cnonce or opaque.
         std::string header = "Digest username=\"admin\", realm=\"IP Camera\", nonce=\"" + std::string(e.nonce) +
                              "\", uri=\"" + e.uri + "\", response=\"" + ComputeDigestResponse(input).data() + "\"";
@@ -228,44 +228,201 @@ TEST(RTSPClientTest, DigestRetriesWithEachNewNonce) {
     }
 }
 
-TEST(RTSPClientTest, DigestWithQopCountsNoncesAndEchoesOpaque) {
+TEST(RTSPClientTest, DigestAnswersEachAlgorithmAndCountsNonces) {
+    using D = DigestAlgorithm;
+    struct Case {
+        const char* comment;
+        const char* challenge;
+        D algorithm;
+        const char* echoed;  // the algorithm parameter of the answer
+        bool qop;
+        bool userhash;
+        const char* opaque = "(none)";
+    };
+    const Case cases[] = {
+        {"MD5 named, opaque", "Digest realm=\"cam\", nonce=\"abc\", algorithm=MD5, qop=\"auth\", opaque=\"op\"", D::kMd5,
+         "MD5", true, false, "op"},
+        {"SHA-256", "Digest realm=\"cam\", nonce=\"abc\", algorithm=SHA-256, qop=\"auth\"", D::kSha256, "SHA-256",
+         true, false},
+        {"SHA-256 without qop", "Digest realm=\"cam\", nonce=\"abc\", algorithm=SHA-256", D::kSha256, "SHA-256", false,
+         false},
+        {"SHA-256-sess, userhash",
+         "Digest realm=\"cam\", nonce=\"abc\", algorithm=SHA-256-sess, qop=\"auth\", userhash=true", D::kSha256Sess,
+         "SHA-256-sess", true, true},
+        {"MD5-sess", "Digest realm=\"cam\", nonce=\"abc\", algorithm=md5-sess, qop=\"auth-int, auth\"", D::kMd5Sess,
+         "MD5-sess", true, false},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server({Reply(Unauthorized(1, c.challenge)), Reply(WithSdp(2, kSdp)), Reply(Ok(3))});
+        ASSERT_TRUE(server.Listening());
+        const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
+        {
+            int made = 0;
+            CBaseRTSPClient client([&made] { return "cn" + std::to_string(++made); });
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.user = "admin";
+            settings.password = "secret";
+            ASSERT_TRUE(client.Connect(settings));
+            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+            EXPECT_TRUE(client.Execute(RTSPMethod::kSetup)) << c.comment;
+            EXPECT_EQ(client.GetResponse().statusCode, 200) << c.comment;
+        }
+        server.Stop();
+        std::vector<std::string> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 3u) << c.comment;
+        struct Expected {
+            const char* method;
+            std::string uri;
+            const char* nc;
+            const char* cnonce;
+        };
+        const Expected expected[] = {{"DESCRIBE", base + "live.sdp", "00000001", "cn1"},
+                                     {"SETUP", base + "live/trackID=1", "00000002", "cn2"}};
+        for (std::size_t i = 0; i < 2; ++i) {
+            const Expected& e = expected[i];
+            std::string header = Header(requests[i + 1], "Authorization");
+            DigestInput input{c.algorithm, "admin", "cam", "secret", e.method, e.uri, "abc", "", ""};
+            if (c.qop) {
+                input.nonceCount = e.nc;
+                input.cnonce = e.cnonce;
+            }
+            EXPECT_EQ(DigestParameter(header, "response"), ComputeDigestResponse(input)) << header;
+            EXPECT_EQ(DigestParameter(header, "algorithm"), c.echoed) << header;
+            EXPECT_EQ(DigestParameter(header, "qop"), c.qop ? "auth" : "(none)") << header;
+            EXPECT_EQ(DigestParameter(header, "nc"), c.qop ? e.nc : "(none)") << header;
+            EXPECT_EQ(DigestParameter(header, "username"),
+                      c.userhash ? ComputeDigestUserHash(c.algorithm, "admin", "cam") : "admin")
+                << header;
+            EXPECT_EQ(DigestParameter(header, "userhash"), c.userhash ? "true" : "(none)") << header;
+            EXPECT_EQ(DigestParameter(header, "opaque"), c.opaque) << header;
+        }
+    }
+}
+
+TEST(RTSPClientTest, AnswersTheRfc7616ChallengeInFull) {
+    // RFC 7616 section 3.9.1's challenge and client nonce, on an RTSP request.
+    const std::string nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
+    const std::string opaque = "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS";
+    const std::string cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
+    ScriptedRtspServer server({Reply(Unauthorized(1, "Digest realm=\"http-auth@example.org\", qop=\"auth, auth-int\", "
+                                                     "algorithm=SHA-256, nonce=\"" + nonce + "\", opaque=\"" + opaque + "\"")),
+                               Reply(WithSdp(2, kSdp))});
+    ASSERT_TRUE(server.Listening());
+    const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/live.sdp";
+    {
+        CBaseRTSPClient client([&cnonce] { return cnonce; });
+        RTSPConnectSettings settings = SettingsFor(server);
+        settings.user = "Mufasa";
+        settings.password = "Circle of Life";
+        ASSERT_TRUE(client.Connect(settings));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
+        EXPECT_EQ(client.GetResponse().statusCode, 200);
+    }
+    server.Stop();
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    DigestInput input{DigestAlgorithm::kSha256, "Mufasa", "http-auth@example.org", "Circle of Life", "DESCRIBE", uri,
+                      nonce, "00000001", cnonce};
+    EXPECT_EQ(Header(requests[1], "Authorization"),
+              "Digest username=\"Mufasa\", realm=\"http-auth@example.org\", nonce=\"" + nonce + "\", uri=\"" + uri +
+                  "\", response=\"" + ComputeDigestResponse(input) + "\", algorithm=SHA-256, qop=auth, nc=00000001, "
+                  "cnonce=\"" + cnonce + "\", opaque=\"" + opaque + "\"");
+}
+
+TEST(RTSPClientTest, OfSeveralChallengesAnswersTheStrongest) {
+    const std::string md5 = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"m\", qop=\"auth\"\r\n";
+    const std::string sha = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"s\", qop=\"auth\", algorithm=SHA-256\r\n";
+    const std::string basic = "WWW-Authenticate: Basic realm=\"cam\"\r\n";
+    struct Case {
+        const char* comment;
+        std::string challenges;
+        std::string scheme;  // of the retry's Authorization header
+    };
+    const Case cases[] = {
+        {"MD5, SHA-256", md5 + sha, "Digest"},
+        {"SHA-256, MD5", sha + md5, "Digest"},
+        {"Basic, SHA-256, MD5", basic + sha + md5, "Digest"},
+        {"SHA-256, Basic", sha + basic, "Digest"},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server(
+            {Reply("RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n" + c.challenges + "\r\n"), Reply(WithSdp(2, kSdp))});
+        ASSERT_TRUE(server.Listening());
+        {
+            CBaseRTSPClient client([] { return std::string("cn"); });
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.user = "admin";
+            settings.password = "secret";
+            ASSERT_TRUE(client.Connect(settings));
+            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+        }
+        server.Stop();
+        std::vector<std::string> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 2u) << c.comment;
+        std::string header = Header(requests[1], "Authorization");
+        EXPECT_EQ(header.substr(0, header.find(' ')), c.scheme) << c.comment;
+        EXPECT_EQ(DigestParameter(header, "nonce"), "s") << c.comment;
+        EXPECT_EQ(DigestParameter(header, "algorithm"), "SHA-256") << c.comment;
+    }
+}
+
+TEST(RTSPClientTest, ChallengeItCannotAnswerIsLeftWithoutARequest) {
+    for (const char* challenge : {"Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256, qop=auth",
+                                  "Digest realm=\"r\", nonce=\"n\", algorithm=MD5-sess",  // -sess needs qop
+                                  "Digest realm=\"r\", nonce=\"n\", qop=auth-int"}) {
+        ScriptedRtspServer server({Reply(Unauthorized(1, challenge)), Reply(Ok(2))});
+        ASSERT_TRUE(server.Listening());
+        {
+            CBaseRTSPClient client;
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.user = "admin";
+            settings.password = "secret";
+            ASSERT_TRUE(client.Connect(settings));
+            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe)) << challenge;
+            EXPECT_EQ(client.GetResponse().statusCode, 401) << challenge;
+            EXPECT_EQ(client.GetSettings().authType, RTSPAuthType::kNone) << challenge;
+        }
+        server.Stop();
+        EXPECT_EQ(server.Requests().size(), 1u) << challenge;
+    }
+}
+
+TEST(RTSPClientTest, StaleNonceIsRenewedWithoutCountingAsARefusal) {
+    const std::string sha = "Digest realm=\"cam\", qop=\"auth\", algorithm=SHA-256, nonce=";
     ScriptedRtspServer server({
-        Reply(Unauthorized(1, "Digest realm=\"cam\", qop=\"auth\", nonce=\"abc\", opaque=\"op\", algorithm=MD5")),
-        Reply(WithSdp(2, kSdp)),
-        Reply(Ok(3, "Session: S\r\n")),
+        Reply(Unauthorized(1, sha + "\"n1\"")),
+        Reply(Unauthorized(2, sha + "\"n2\", stale=true")),  // n1 expired between challenge and answer
+        Reply(WithSdp(3, kSdp)),
+        Reply(Ok(4, "Session: S;timeout=60\r\n")),
+        Reply(Unauthorized(5, sha + "\"n3\", stale=true")),  // the keep-alive finds n2 expired
+        Reply(Ok(6)),
+        Reply(Ok(7)),
     });
     ASSERT_TRUE(server.Listening());
-    const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/";
     {
-        int made = 0;
-        CBaseRTSPClient client([&made] { return "cn" + std::to_string(++made); });
+        CBaseRTSPClient client([] { return std::string("cn"); });
         RTSPConnectSettings settings = SettingsFor(server);
         settings.user = "admin";
         settings.password = "secret";
         ASSERT_TRUE(client.Connect(settings));
         EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe));
+        EXPECT_EQ(client.GetResponse().statusCode, 200);
+        EXPECT_EQ(client.GetResponse().videoControl, "trackID=1");
         EXPECT_TRUE(client.Execute(RTSPMethod::kSetup));
+        EXPECT_TRUE(client.Execute(RTSPMethod::kOptions));
+        EXPECT_EQ(client.GetResponse().statusCode, 200);
+        EXPECT_TRUE(client.Execute(RTSPMethod::kOptions));
+        EXPECT_EQ(client.GetResponse().statusCode, 200);
     }
     server.Stop();
     std::vector<std::string> requests = server.Requests();
-    ASSERT_EQ(requests.size(), 3u);
-    struct Expected {
-        const char* method;
-        std::string uri;
-        const char* nc;
-        const char* cnonce;
-    };
-    const Expected expected[] = {{"DESCRIBE", base + "live.sdp", "00000001", "cn1"},
-                                 {"SETUP", base + "live/trackID=1", "00000002", "cn2"}};
-    for (std::size_t i = 0; i < 2; ++i) {
-        const Expected& e = expected[i];
-        std::string header = Header(requests[i + 1], "Authorization");
-        DigestInput input{"admin", "cam", "secret", e.method, e.uri, "abc", e.nc, e.cnonce};
-        EXPECT_EQ(DigestParameter(header, "response"), ComputeDigestResponse(input).data()) << header;
-        EXPECT_EQ(DigestParameter(header, "qop"), "auth") << header;
-        EXPECT_EQ(DigestParameter(header, "nc"), e.nc) << header;
-        EXPECT_EQ(DigestParameter(header, "cnonce"), e.cnonce) << header;
-        EXPECT_EQ(DigestParameter(header, "opaque"), "op") << header;
+    ASSERT_EQ(requests.size(), 7u);
+    const char* expected[][2] = {{"(none)", "(none)"}, {"n1", "00000001"}, {"n2", "00000001"}, {"n2", "00000002"},
+                                 {"n2", "00000003"},  {"n3", "00000001"},  {"n3", "00000002"}};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        std::string header = Header(requests[i], "Authorization");
+        EXPECT_EQ(DigestParameter(header, "nonce"), expected[i][0]) << i;
+        EXPECT_EQ(DigestParameter(header, "nc"), expected[i][1]) << i;
     }
 }
 
@@ -356,6 +513,42 @@ TEST(RTSPClientTest, FailsBadOrMissingAnswersWithinTheReceiveTimeout) {
             long long elapsed = MillisecondsSince(start);
             EXPECT_GE(elapsed, c.atLeastMs) << c.comment;
             EXPECT_LT(elapsed, 1500) << c.comment;
+        }
+        server.Stop();
+    }
+}
+
+TEST(RTSPClientTest, EachExchangeTakesTheAnswerToItsOwnRequest) {
+    const std::string sdpWithoutLength = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\n\r\n" + kSdp;
+    struct Case {
+        const char* comment;
+        std::vector<ScriptedReply> replies;  // to OPTIONS, DESCRIBE, SETUP
+        bool optionsAnswered;
+        bool describeRead;  // the DESCRIBE answer with its SDP reached the client
+    };
+    const Case cases[] = {
+        {"OPTIONS answered twice", {Reply(Ok(1) + Ok(1)), Reply(WithSdp(2, kSdp)), Reply(Ok(3, "Session: S\r\n"))},
+         true, true},
+        {"OPTIONS answered after its time-out",
+         {ScriptedReply{{Ok(1)}, 500ms}, Reply(WithSdp(2, kSdp)), Reply(Ok(3, "Session: S\r\n"))}, false, true},
+        {"DESCRIBE body without Content-Length",
+         {Reply(Ok(1)), Reply(sdpWithoutLength), Reply(Ok(3, "Session: S\r\n"))}, true, false},
+    };
+    for (const Case& c : cases) {
+        ScriptedRtspServer server(c.replies);
+        ASSERT_TRUE(server.Listening());
+        {
+            CBaseRTSPClient client;
+            RTSPConnectSettings settings = SettingsFor(server);
+            settings.receiveTimeout = 300;
+            ASSERT_TRUE(client.Connect(settings));
+            EXPECT_EQ(client.Execute(RTSPMethod::kOptions), c.optionsAnswered) << c.comment;
+            EXPECT_TRUE(client.Execute(RTSPMethod::kDescribe)) << c.comment;
+            EXPECT_EQ(client.GetResponse().cseq, 2u) << c.comment;
+            EXPECT_EQ(client.GetResponse().videoControl, c.describeRead ? "trackID=1" : "") << c.comment;
+            EXPECT_TRUE(client.Execute(RTSPMethod::kSetup)) << c.comment;
+            EXPECT_EQ(client.GetResponse().cseq, 3u) << c.comment;
+            EXPECT_EQ(client.GetResponse().session, "S") << c.comment;
         }
         server.Stop();
     }

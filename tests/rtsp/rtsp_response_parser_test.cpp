@@ -118,7 +118,6 @@ TEST(RTSPResponseParserTest, RejectsMalformedResponses) {
         {"CSeq not a number", "RTSP/1.0 200 OK\r\nCSeq: x\r\n\r\n"},
         {"CSeq too large", "RTSP/1.0 200 OK\r\nCSeq: 4294967296\r\n\r\n"},
         {"negative Content-Length", "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n"},
-        {"body shorter than Content-Length", "RTSP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nv=0\r\n"},
         {"Content-Length, block never closed", "RTSP/1.0 200 OK\r\nContent-Length: 4\r\n"},
         {"empty session id", "RTSP/1.0 200 OK\r\nSession: ;timeout=5\r\n\r\n"},
         {"empty Content-Type", "RTSP/1.0 200 OK\r\nContent-Type:\r\n\r\n"},
@@ -133,52 +132,106 @@ TEST(RTSPResponseParserTest, RejectsMalformedResponses) {
     EXPECT_FALSE(parser.ParseResponse(RTSPMethod::kOptions, std::string_view(kWithNul, sizeof kWithNul - 1)));
 }
 
+TEST(RTSPResponseParserTest, BodyEndsAtTheTextsEndWhenThatComesFirst) {
+    const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 26\r\na=control:trackID=1\r\n";
+    struct Case {
+        const char* comment;
+        std::string body;
+        std::size_t contentLength;
+    };
+    const Case cases[] = {
+        // Some cameras end the description with a NUL and count it.
+        {"NUL counted in Content-Length", sdp + std::string(1, '\0'), sdp.size() + 1},
+        {"NUL and bytes after it", sdp + std::string("\0junk", 5), sdp.size() + 5},
+        {"shorter than Content-Length", sdp, sdp.size() + 10},
+    };
+    for (const Case& c : cases) {
+        CRTSPResponseParser parser;
+        std::string text = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Length: " + std::to_string(c.contentLength) +
+                           "\r\n\r\n" + c.body;
+        EXPECT_TRUE(parser.ParseResponse(RTSPMethod::kDescribe, text)) << c.comment;
+        EXPECT_EQ(parser.GetResponse().videoControl, "trackID=1") << c.comment;
+    }
+}
+
 TEST(RTSPResponseParserTest, ReadsChallenges) {
     using A = RTSPAuthType;
+    using D = DigestAlgorithm;
+    // What the parser keeps of the challenge it would answer.
+    struct Kept {
+        RTSPAuthType type;
+        const char* realm;
+        const char* nonce;
+        D algorithm = D::kMd5;
+        bool qop = false;
+        const char* opaque = "";
+        bool named = false;
+        bool userhash = false;
+        bool stale = false;
+    };
     struct Case {
         const char* comment;
         const char* headers;
         bool ok;
-        RTSPAuthType type;
-        const char* realm;
-        const char* nonce;
-        bool qop = false;
-        const char* opaque = "";
+        Kept kept;
     };
+    const Kept none{A::kNone, "", ""};
     const Case cases[] = {
-        {"Basic, quoted realm of two words", "WWW-Authenticate: Basic realm=\"IP Camera\"\r\n", true, A::kBasic,
-         "IP Camera", ""},
-        {"Digest, RFC 2069", "WWW-Authenticate: Digest realm=\"IP Camera\", nonce=\"a1b2\"\r\n", true, A::kDigest,
-         "IP Camera", "a1b2"},
-        {"any order, blanks around =",
-         "WWW-Authenticate: Digest nonce = \"n, 1\" ,realm= \"r\" ,stale=FALSE\r\n", true, A::kDigest, "r", "n, 1"},
-        {"unquoted values", "WWW-Authenticate: Digest realm=cam, nonce=abc\r\n", true, A::kDigest, "cam", "abc"},
-        {"escaped quote", "WWW-Authenticate: Digest realm=\"a\\\"b\", nonce=\"n\"\r\n", true, A::kDigest, "a\"b",
-         "n"},
+        {"Basic, quoted realm of two words", "WWW-Authenticate: Basic realm=\"IP Camera\"\r\n", true,
+         {A::kBasic, "IP Camera", ""}},
+        {"Digest, RFC 2069", "WWW-Authenticate: Digest realm=\"IP Camera\", nonce=\"a1b2\"\r\n", true,
+         {A::kDigest, "IP Camera", "a1b2"}},
+        {"any order, blanks around =", "WWW-Authenticate: Digest nonce = \"n, 1\" ,realm= \"r\" ,stale=FALSE\r\n",
+         true, {A::kDigest, "r", "n, 1"}},
+        {"unquoted values", "WWW-Authenticate: Digest realm=cam, nonce=abc\r\n", true, {A::kDigest, "cam", "abc"}},
+        {"escaped quote", "WWW-Authenticate: Digest realm=\"a\\\"b\", nonce=\"n\"\r\n", true,
+         {A::kDigest, "a\"b", "n"}},
         {"realm holding 'date'", "WWW-Authenticate: Digest realm=\"Update Date\", nonce=\"xdatex\"\r\n", true,
-         A::kDigest, "Update Date", "xdatex"},
-        {"scheme in any case", "www-authenticate: digest realm=\"r\", nonce=\"n\"\r\n", true, A::kDigest, "r", "n"},
+         {A::kDigest, "Update Date", "xdatex"}},
+        {"scheme in any case", "www-authenticate: digest realm=\"r\", nonce=\"n\"\r\n", true, {A::kDigest, "r", "n"}},
         {"qop auth and opaque",
          "WWW-Authenticate: Digest realm=\"r\", qop=\"auth,auth-int\", nonce=\"n\", opaque=\"5ccc\"\r\n", true,
-         A::kDigest, "r", "n", true, "5ccc"},
+         {A::kDigest, "r", "n", D::kMd5, true, "5ccc"}},
         {"Digest then Basic: the stronger wins",
          "WWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\nWWW-Authenticate: Basic realm=\"b\"\r\n", true,
-         A::kDigest, "d", "n"},
-        {"Basic then Digest", "WWW-Authenticate: Basic realm=\"b\"\r\nWWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\n",
-         true, A::kDigest, "d", "n"},
+         {A::kDigest, "d", "n"}},
+        {"Basic then Digest",
+         "WWW-Authenticate: Basic realm=\"b\"\r\nWWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\n", true,
+         {A::kDigest, "d", "n"}},
         {"two challenges on one line", "WWW-Authenticate: Basic realm=\"b\", Digest realm=\"d\", nonce=\"n\"\r\n",
-         true, A::kDigest, "d", "n"},
-        {"SHA-256 only is not answered", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256\r\n",
-         true, A::kNone, "", ""},
-        {"SHA-256 and MD5 offered",
+         true, {A::kDigest, "d", "n"}},
+        {"SHA-256 only", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256, qop=\"auth\"\r\n",
+         true, {A::kDigest, "r", "n", D::kSha256, true, "", true}},
+        {"SHA-256 without qop: RFC 2069 form", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256\r\n",
+         true, {A::kDigest, "r", "n", D::kSha256, false, "", true}},
+        {"SHA-256 then MD5",
          "WWW-Authenticate: Digest realm=\"r\", nonce=\"s\", algorithm=SHA-256\r\n"
          "WWW-Authenticate: Digest realm=\"r\", nonce=\"m\", algorithm=MD5\r\n",
-         true, A::kDigest, "r", "m"},
-        {"qop auth-int only", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", qop=\"auth-int\"\r\n", true,
-         A::kNone, "", ""},
-        {"unknown scheme", "WWW-Authenticate: Negotiate abc\r\n", true, A::kNone, "", ""},
-        {"Digest without nonce", "WWW-Authenticate: Digest realm=\"r\"\r\n", false, A::kNone, "", ""},
-        {"quote never closed", "WWW-Authenticate: Digest realm=\"r, nonce=\"n\r\n", false, A::kNone, "", ""},
+         true, {A::kDigest, "r", "s", D::kSha256, false, "", true}},
+        {"MD5 then SHA-256",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"m\", algorithm=MD5\r\n"
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"s\", algorithm=SHA-256\r\n",
+         true, {A::kDigest, "r", "s", D::kSha256, false, "", true}},
+        {"MD5 without algorithm, then SHA-256-sess on the same line",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"m\", Digest realm=\"r\", nonce=\"s\", qop=auth, "
+         "algorithm=sha-256-sess\r\n",
+         true, {A::kDigest, "r", "s", D::kSha256Sess, true, "", true}},
+        {"-sess without qop cannot be answered",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=MD5-sess\r\n", true, none},
+        {"unknown algorithm is not answered with MD5",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256, qop=auth\r\n", true, none},
+        {"unknown algorithm beside Basic",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256\r\n"
+         "WWW-Authenticate: Basic realm=\"b\"\r\n",
+         true, {A::kBasic, "b", ""}},
+        {"userhash and stale",
+         "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256, qop=auth, userhash=true, "
+         "stale=TRUE\r\n",
+         true, {A::kDigest, "r", "n", D::kSha256, true, "", true, true, true}},
+        {"qop auth-int only", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", qop=\"auth-int\"\r\n", true, none},
+        {"unknown scheme", "WWW-Authenticate: Negotiate abc\r\n", true, none},
+        {"Digest without nonce", "WWW-Authenticate: Digest realm=\"r\"\r\n", false, none},
+        {"quote never closed", "WWW-Authenticate: Digest realm=\"r, nonce=\"n\r\n", false, none},
     };
     for (const Case& c : cases) {
         CRTSPResponseParser parser;
@@ -186,11 +239,17 @@ TEST(RTSPResponseParserTest, ReadsChallenges) {
         EXPECT_EQ(parser.ParseResponse(RTSPMethod::kDescribe, text), c.ok) << c.comment;
         if (!c.ok) continue;
         const RTSPResponse& r = parser.GetResponse();
-        EXPECT_EQ(r.authType, c.type) << c.comment;
-        EXPECT_EQ(r.realm, c.realm) << c.comment;
-        EXPECT_EQ(r.nonce, c.nonce) << c.comment;
-        EXPECT_EQ(r.qopAuth, c.qop) << c.comment;
-        EXPECT_EQ(r.opaque, c.opaque) << c.comment;
+        const Kept& k = c.kept;
+        EXPECT_EQ(r.authType, k.type) << c.comment;
+        EXPECT_EQ(r.realm, k.realm) << c.comment;
+        EXPECT_EQ(r.nonce, k.nonce) << c.comment;
+        EXPECT_EQ(r.qopAuth, k.qop) << c.comment;
+        EXPECT_EQ(r.opaque, k.opaque) << c.comment;
+        if (k.type != A::kDigest) continue;
+        EXPECT_EQ(r.digestAlgorithm, k.algorithm) << c.comment;
+        EXPECT_EQ(r.algorithmNamed, k.named) << c.comment;
+        EXPECT_EQ(r.userhash, k.userhash) << c.comment;
+        EXPECT_EQ(r.stale, k.stale) << c.comment;
     }
 }
 
@@ -288,6 +347,9 @@ TEST(RTSPResponseParserTest, FrameResponseFindsTheEndOfEachResponse) {
         {"CR LF split after the empty line's CR, body follows", "RTSP/1.0 200 OK\r\nContent-Length: 1\r\n\r",
          S::kIncomplete, 0, 0},
         {"Content-Length not a number", "RTSP/1.0 200 OK\r\nContent-Length: 1x\r\n\r\n", S::kInvalid, 0, 0},
+        // On 32 bits the end of the body once wrapped to before its start.
+        {"Content-Length near 2^32", "RTSP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\nabc", S::kIncomplete, 0,
+         0},
         {"two different Content-Lengths", "RTSP/1.0 200 OK\r\nContent-Length: 1\r\ncontent-length: 2\r\n\r\nab",
          S::kInvalid, 0, 0},
     };

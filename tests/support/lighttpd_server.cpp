@@ -48,15 +48,22 @@ LighttpdServer::LighttpdServer() {
         "auth.require = (\n"
         "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"camera\", \"require\" => \"valid-user\"),\n"
         "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"camera\", \"require\" => \"valid-user\",\n"
-        "                 \"algorithm\" => \"MD5\")\n"
+        "                 \"algorithm\" => \"MD5\"),\n"
+        "  \"/sha256/\" => (\"method\" => \"digest\", \"realm\" => \"camera\", \"require\" => \"valid-user\",\n"
+        "                 \"algorithm\" => \"SHA-256\"),\n"
+        "  \"/both/\" => (\"method\" => \"digest\", \"realm\" => \"camera\", \"require\" => \"valid-user\",\n"
+        "               \"algorithm\" => \"MD5|SHA-256\")\n"
         ")\n";
     // The script stops the server when the stop file appears, and after a minute in any case.
     const std::string script =
         "d=" + d + "\n"
-        "for loc in open basic digest; do mkdir -p $d/www/$loc; printf '%s' '" + std::string(kDocument) +
+        "for loc in open basic digest sha256 both; do mkdir -p $d/www/$loc; printf '%s' '" + std::string(kDocument) +
         "' > $d/www/$loc/doc.xml; done\n"
         "printf '%s:camera:%s\\n' " + kUser + " $(printf '%s' '" + kUser + ":camera:" + kPassword +
         "' | md5sum | cut -d' ' -f1) > $d/htdigest\n"
+        // lighttpd tells the two hashes of one account apart by their length.
+        "printf '%s:camera:%s\\n' " + kUser + " $(printf '%s' '" + kUser + ":camera:" + kPassword +
+        "' | sha256sum | cut -d' ' -f1) >> $d/htdigest\n"
         "" + kLighttpd + " -D -f $d/lighttpd.conf >$d/stdout.log 2>&1 &\n"
         "pid=$!\n"
         "i=0; while [ ! -e $d/stop ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n"

@@ -1,6 +1,7 @@
 // lighttpd on 127.0.0.1 for tests of authentication against a real server. Locations:
-// "/open/" without authentication, "/basic/" with Basic, "/digest/" with Digest (MD5, qop=auth);
-// each holds "doc.xml". Account "admin" / "s3cret". Started by the constructor when
+// "/open/" without authentication, "/basic/" with Basic, "/digest/" with Digest (MD5, qop=auth),
+// "/sha256/" with Digest SHA-256 only, "/both/" with a SHA-256 and an MD5 Digest challenge; each
+// holds "doc.xml". Account "admin" / "s3cret". Started by the constructor when
 // /usr/sbin/lighttpd exists, stopped by the destructor (and after a minute in any case).
 #ifndef QUILLON_TESTS_SUPPORT_LIGHTTPD_SERVER_H
 #define QUILLON_TESTS_SUPPORT_LIGHTTPD_SERVER_H

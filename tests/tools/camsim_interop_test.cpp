@@ -78,7 +78,7 @@ TEST_F(CamsimInteropTest, FfmpegDecodesTheMjpegStream) {
 TEST_F(CamsimInteropTest, CurlSpeaksTheWebApiBehindDigest) {
     if (!Installed("curl")) GTEST_SKIP() << "curl not installed";
     CameraConfig config;
-    config.httpAuth = AuthScheme::kDigestQop;
+    config.httpAuth.scheme = AuthScheme::kDigestQop;
     StartCamera(config);
     const std::string base = "curl -s -i --digest -u admin:admin http://127.0.0.1:" + std::to_string(camera->WebPort());
     std::string login;

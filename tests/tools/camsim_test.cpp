@@ -5,6 +5,7 @@
 #include "camsim/auth.h"
 #include "camsim/net.h"
 #include "rtsp/md5.h"
+#include "rtsp/sha256.h"
 
 namespace camsim {
 namespace {
@@ -183,44 +184,89 @@ TEST_F(CamsimTest, DescribeChecksTheWebSessionAndTheChannel) {
     }
 }
 
-TEST_F(CamsimTest, RtspAuthenticationSchemesAdmitTheDriver) {
-    for (AuthScheme scheme : {AuthScheme::kBasic, AuthScheme::kDigest, AuthScheme::kDigestQop}) {
-        CameraConfig config;
-        config.rtspAuth = scheme;
-        StartCamera(config);
-        CCiscoClient web;
-        ASSERT_TRUE(web.Connect(Device()));
-        kestrel::CBaseRTSPClient rtsp;
-        kestrel::RTSPConnectSettings settings = RtspSettings(web.GetSessionId());
-        ASSERT_TRUE(rtsp.Connect(settings));
-        ASSERT_TRUE(rtsp.Execute(RTSPMethod::kDescribe));
-        EXPECT_EQ(rtsp.GetResponse().statusCode, 200) << static_cast<int>(scheme);
+// The driver's client under each authentication, and nonces that expire mid-session, run
+// against the simulator in tests/rtsp/rtsp_camsim_test.cpp (natively and under wine64).
 
-        kestrel::CBaseRTSPClient wrong;
-        settings.password = "wrong";
-        ASSERT_TRUE(wrong.Connect(settings));
-        ASSERT_TRUE(wrong.Execute(RTSPMethod::kDescribe));
-        EXPECT_EQ(wrong.GetResponse().statusCode, 401);
-        web.Disconnect();
-        camera->Stop();
+TEST_F(CamsimTest, DigestChecksRejectForgedReplayedAndExpiredAnswers) {
+    struct Case {
+        const char* algorithm;
+        std::string (*hash)(std::string_view);
+    };
+    for (const Case& algorithm : {Case{"MD5", kestrel::Md5Hex}, Case{"SHA-256", kestrel::Sha256Hex}}) {
+        AuthSettings settings{AuthScheme::kDigestQop, {algorithm.algorithm}, 200};
+        Authenticator auth(settings, "cam", "admin", "admin", [] { return std::string("abc123"); });
+        std::vector<std::string> challenges;
+        ASSERT_FALSE(auth.Admit("DESCRIBE", "", challenges));
+        ASSERT_EQ(challenges.size(), 1u);
+        EXPECT_EQ(challenges[0], "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc123\", qop=\"auth\", algorithm=" +
+                                     std::string(algorithm.algorithm));
+        auto H = algorithm.hash;
+        const std::string ha1 = H("admin:cam:admin");
+        const std::string ha2 = H("DESCRIBE:rtsp://x/");
+        auto header = [&](const std::string& nc, const std::string& nonce) {
+            return "Digest username=\"admin\", realm=\"cam\", nonce=\"" + nonce + "\", uri=\"rtsp://x/\", response=\"" +
+                   H(ha1 + ":" + nonce + ":" + nc + ":c1:auth:" + ha2) + "\", algorithm=" + algorithm.algorithm +
+                   ", qop=auth, nc=" + nc + ", cnonce=\"c1\"";
+        };
+        EXPECT_TRUE(auth.Admit("DESCRIBE", header("00000001", "abc123"), challenges));
+        EXPECT_FALSE(auth.Admit("DESCRIBE", header("00000001", "abc123"), challenges));  // replayed count
+        EXPECT_TRUE(auth.Admit("DESCRIBE", header("00000002", "abc123"), challenges));
+        EXPECT_FALSE(auth.Admit("DESCRIBE", header("00000003", "issuednever"), challenges));
+        EXPECT_FALSE(auth.Admit("SETUP", header("00000004", "abc123"), challenges));  // signed for another method
+        EXPECT_EQ(challenges[0].find("stale"), std::string::npos);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        EXPECT_FALSE(auth.Admit("DESCRIBE", header("00000005", "abc123"), challenges));
+        ASSERT_EQ(challenges.size(), 1u);
+        EXPECT_NE(challenges[0].find(", stale=true"), std::string::npos) << challenges[0];
     }
 }
 
-TEST_F(CamsimTest, DigestChecksRejectForgedAndReplayedAnswers) {
-    Authenticator auth(AuthScheme::kDigestQop, "cam", "admin", "admin", [] { return std::string("abc123"); });
-    auth.Challenge();
-    const std::string ha1 = kestrel::Md5Hex("admin:cam:admin");
-    const std::string ha2 = kestrel::Md5Hex("DESCRIBE:rtsp://x/");
-    auto header = [&](const std::string& nc, const std::string& nonce) {
+TEST_F(CamsimTest, EachDigestNonceAnswersOnlyItsOwnChallenge) {
+    int made = 0;
+    Authenticator auth(AuthSettings{AuthScheme::kDigest, {"SHA-256", "MD5"}, 0}, "cam", "admin", "admin",
+                       [&made] { return "n" + std::to_string(++made); });
+    std::vector<std::string> challenges;
+    ASSERT_FALSE(auth.Admit("DESCRIBE", "", challenges));
+    ASSERT_EQ(challenges, (std::vector<std::string>{
+                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", algorithm=SHA-256",
+                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n2\", algorithm=MD5"}));
+    auto md5Answer = [](const std::string& nonce) {
+        std::string response = kestrel::Md5Hex(kestrel::Md5Hex("admin:cam:admin") + ":" + nonce + ":" +
+                                               kestrel::Md5Hex("DESCRIBE:rtsp://x/"));
         return "Digest username=\"admin\", realm=\"cam\", nonce=\"" + nonce + "\", uri=\"rtsp://x/\", response=\"" +
-               kestrel::Md5Hex(ha1 + ":" + nonce + ":" + nc + ":c1:auth:" + ha2) + "\", qop=auth, nc=" + nc +
-               ", cnonce=\"c1\"";
+               response + "\", algorithm=MD5";
     };
-    EXPECT_TRUE(auth.Check("DESCRIBE", header("00000001", "abc123")));
-    EXPECT_FALSE(auth.Check("DESCRIBE", header("00000001", "abc123")));  // replayed count
-    EXPECT_TRUE(auth.Check("DESCRIBE", header("00000002", "abc123")));
-    EXPECT_FALSE(auth.Check("DESCRIBE", header("00000003", "issuednever")));
-    EXPECT_FALSE(auth.Check("SETUP", header("00000004", "abc123")));  // signed for another method
+    EXPECT_FALSE(auth.Admit("DESCRIBE", md5Answer("n1"), challenges));  // the SHA-256 challenge's nonce
+    EXPECT_TRUE(auth.Admit("DESCRIBE", md5Answer("n2"), challenges));
+}
+
+TEST_F(CamsimTest, AuthCommandChangesTheChallenges) {
+    StartCamera();
+    struct Case {
+        const char* command;
+        const char* answer;
+        std::vector<std::string> algorithms;  // of the challenges of a 401, in order; none: no 401
+    };
+    const Case cases[] = {
+        {"auth rtsp digest-qop:SHA-256,MD5 5000", "OK", {"SHA-256", "MD5"}},
+        {"auth rtsp digest-qop:MD5,SHA-256-sess", "OK", {"MD5", "SHA-256-sess"}},
+        {"auth rtsp digest", "OK", {""}},
+        {"auth rtsp digest-qop:SHA-512-256", "ERR scheme", {""}},
+        {"auth rtsp basic:SHA-256", "ERR scheme", {""}},
+        {"auth rtsp none", "OK", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(camera->Execute(c.command), c.answer) << c.command;
+        std::vector<std::string> challenges;
+        std::vector<std::string> algorithms;
+        if (!camera->Rtsp().Auth().Admit("OPTIONS", "", challenges)) {
+            for (const std::string& challenge : challenges) {
+                std::size_t at = challenge.find("algorithm=");
+                algorithms.push_back(at == std::string::npos ? "" : challenge.substr(at + 10));
+            }
+        }
+        EXPECT_EQ(algorithms, c.algorithms) << c.command;
+    }
 }
 
 struct ReceivedRtp {

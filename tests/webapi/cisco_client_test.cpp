@@ -188,6 +188,19 @@ TEST(CCiscoClientTest, LoginNeedsStatusOneAndASessionHeader) {
     EXPECT_EQ(requests[1].target, "/DeviceBasicInfo.xml?version=1.0&action=get&sessionID=");
 }
 
+TEST(CCiscoClientTest, ALoginRefusedForADigestAlgorithmThePlatformLacksNamesIt) {
+    FakeCamera camera;
+    camera.Set("/System.xml", Reply::Http(401, "", {"WWW-Authenticate: Digest realm=\"cam\", nonce=\"1\", "
+                                                    "qop=\"auth\", algorithm=SHA-384"}));
+    CCiscoClient client;
+    EXPECT_EQ(client.GetUnansweredDigestAlgorithm(), "");  // no sender yet
+    EXPECT_FALSE(client.Connect(camera.Device()));
+    EXPECT_EQ(client.GetUnansweredDigestAlgorithm(), "SHA-384");
+    camera.Set("/System.xml", Reply::Http(200, kOk, {"sessionID: S2"}));
+    EXPECT_TRUE(client.Connect(camera.Device()));
+    EXPECT_EQ(client.GetUnansweredDigestAlgorithm(), "");
+}
+
 TEST(CCiscoClientTest, ReadsFailOnErrorStatusOrEmptyBodyWhileSetStreamingCountsAnyAnswer) {
     FakeCamera camera;
     camera.Set("/DeviceBasicInfo.xml", Reply::Http(404, "<DeviceInfo/>"));

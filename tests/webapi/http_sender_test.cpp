@@ -119,6 +119,35 @@ TEST(CHttpSenderTest, ReadChunkPullsAtMostAChunkAtATime) {
     EXPECT_EQ(received, body);
 }
 
+TEST(CHttpSenderTest, DigestAlgorithmsThePlatformLacksFailWithTheirName) {
+    // Hardened cameras ask for SHA-256, which WinHTTP lacks and libcurl has.
+    const std::string sha256 = platform::HttpStackAnswersDigest("SHA-256") ? "" : "SHA-256";
+    const std::string digest = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"1\", qop=\"auth\", algorithm=";
+    struct Case {
+        const char* comment;
+        std::vector<std::string> challenges;
+        std::string unanswered;
+    };
+    const Case cases[] = {
+        {"an algorithm no stack has", {digest + "SHA-384"}, "SHA-384"},
+        {"two it lacks: the first is named", {digest + "SHA-384", digest + "SHA3-256"}, "SHA-384"},
+        {"beside MD5", {digest + "SHA-384", digest + "MD5"}, ""},
+        {"beside Basic", {digest + "SHA-384", "WWW-Authenticate: Basic realm=\"cam\""}, ""},
+        {"MD5 only", {digest + "MD5"}, ""},
+        {"SHA-256 only", {digest + "SHA-256"}, sha256},
+    };
+    for (const Case& c : cases) {
+        TestHttpServer server([&](const ReceivedRequest&) { return Reply::Http(401, "", c.challenges); });
+        CHttpSender sender(Device(server.Port()));
+        bool sent = sender.SendRequest(HTTP_REQUEST("GET", "/x"));
+        EXPECT_EQ(sender.UnansweredDigestAlgorithm(), c.unanswered) << c.comment;
+        if (c.unanswered.empty()) continue;
+        EXPECT_FALSE(sent) << c.comment;
+        EXPECT_EQ(server.Requests().size(), 1u) << c.comment;  // nothing to retry with
+        EXPECT_EQ(sender.NegotiatedScheme(), 0u) << c.comment;
+    }
+}
+
 class CHttpSenderLighttpdTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -150,6 +179,27 @@ TEST_F(CHttpSenderLighttpdTest, DigestIsNegotiatedOnceAndKept) {
         std::vector<std::uint8_t> body;
         sender.ReadAll(body);
         EXPECT_EQ(Text(body), LighttpdServer::kDocument);
+    }
+}
+
+TEST_F(CHttpSenderLighttpdTest, Sha256DigestIsAnsweredByTheHttpStack) {
+    if (!platform::HttpStackAnswersDigest("SHA-256"))
+        GTEST_SKIP() << "WinHTTP has MD5 Digest only; a SHA-256 camera fails with UnansweredDigestAlgorithm() "
+                        "\"SHA-256\" (DigestAlgorithmsThePlatformLacksFailWithTheirName)";
+    for (const char* object : {"/sha256/doc.xml", "/both/doc.xml"}) {
+        SCOPED_TRACE(object);
+        CHttpSender sender(Device(m_server.Port(), LighttpdServer::kPassword));
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", object)));
+            EXPECT_EQ(sender.StatusCode(), 200u);
+            EXPECT_EQ(sender.NegotiatedScheme(), platform::kHttpAuthDigest);
+            std::vector<std::uint8_t> body;
+            sender.ReadAll(body);
+            EXPECT_EQ(Text(body), LighttpdServer::kDocument);
+        }
+        CHttpSender wrong(Device(m_server.Port(), "wrong"));
+        EXPECT_TRUE(wrong.SendRequest(HTTP_REQUEST("GET", object)));
+        EXPECT_EQ(wrong.StatusCode(), 401u);
     }
 }
 

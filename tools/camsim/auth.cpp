@@ -6,6 +6,7 @@
 
 #include "camsim/text.h"
 #include "rtsp/md5.h"
+#include "rtsp/sha256.h"
 
 namespace camsim {
 namespace {
@@ -71,63 +72,133 @@ std::map<std::string, std::string> ParseAuthParameters(const std::string& text) 
     return parameters;
 }
 
-Authenticator::Authenticator(AuthScheme scheme, std::string realm, std::string user, std::string password,
-                             NonceSource nonces)
-    : m_scheme(scheme),
-      m_realm(std::move(realm)),
-      m_user(std::move(user)),
-      m_password(std::move(password)),
-      m_nonces(nonces ? std::move(nonces) : RandomNonces()) {}
-
-std::string Authenticator::Challenge() {
-    if (m_scheme == AuthScheme::kBasic) return "Basic realm=\"" + m_realm + "\"";
-    std::string nonce = m_nonces();
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_issued.size() >= kMaxNonces) m_issued.erase(m_issued.begin());
-        m_issued[nonce] = 0;
+bool ParseAuthSettings(const std::string& text, AuthSettings& settings) {
+    static const char* const kAlgorithms[] = {"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"};
+    std::size_t colon = text.find(':');
+    std::string scheme = text.substr(0, colon);
+    AuthSettings parsed;
+    parsed.nonceLifetimeMs = settings.nonceLifetimeMs;
+    if (scheme == "none") parsed.scheme = AuthScheme::kNone;
+    else if (scheme == "basic") parsed.scheme = AuthScheme::kBasic;
+    else if (scheme == "digest") parsed.scheme = AuthScheme::kDigest;
+    else if (scheme == "digest-qop") parsed.scheme = AuthScheme::kDigestQop;
+    else return false;
+    if (colon != std::string::npos) {
+        if (parsed.scheme != AuthScheme::kDigest && parsed.scheme != AuthScheme::kDigestQop) return false;
+        for (const std::string& name : Split(text.substr(colon + 1), ',')) {
+            bool known = false;
+            for (const char* algorithm : kAlgorithms) known = known || EqualsNoCase(name, algorithm);
+            if (!known) return false;
+            parsed.digestAlgorithms.push_back(name);
+        }
     }
-    std::string challenge = "Digest realm=\"" + m_realm + "\", nonce=\"" + nonce + "\"";
-    if (m_scheme == AuthScheme::kDigestQop) challenge += ", qop=\"auth\", algorithm=MD5";
-    return challenge;
+    settings = parsed;
+    return true;
 }
 
-bool Authenticator::Check(const std::string& method, const std::string& authorization) {
-    if (m_scheme == AuthScheme::kNone) return true;
+Authenticator::Authenticator(AuthSettings settings, std::string realm, std::string user, std::string password,
+                             NonceSource nonces)
+    : m_realm(std::move(realm)),
+      m_user(std::move(user)),
+      m_password(std::move(password)),
+      m_nonces(nonces ? std::move(nonces) : RandomNonces()),
+      m_settings(std::move(settings)) {}
+
+void Authenticator::Configure(const AuthSettings& settings) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_settings = settings;
+}
+
+bool Authenticator::Admit(const std::string& method, const std::string& authorization,
+                          std::vector<std::string>& challenges) {
+    Verdict verdict = Check(method, authorization);
+    if (verdict == Verdict::kAdmitted) return true;
+    challenges.clear();
+    for (const std::string& challenge : Challenges(verdict == Verdict::kStale))
+        challenges.push_back("WWW-Authenticate: " + challenge);
+    return false;
+}
+
+std::vector<std::string> Authenticator::OfferedAlgorithms() const {
+    if (!m_settings.digestAlgorithms.empty()) return m_settings.digestAlgorithms;
+    return {m_settings.scheme == AuthScheme::kDigestQop ? "MD5" : ""};
+}
+
+std::vector<std::string> Authenticator::Challenges(bool stale) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_settings.scheme == AuthScheme::kBasic) return {"Basic realm=\"" + m_realm + "\""};
+    std::vector<std::string> challenges;
+    for (const std::string& algorithm : OfferedAlgorithms()) {
+        std::string nonce = m_nonces();
+        if (m_issued.size() >= kMaxNonces) m_issued.erase(m_issued.begin());
+        m_issued[nonce] = IssuedNonce{algorithm, 0, std::chrono::steady_clock::now()};
+        std::string challenge = "Digest realm=\"" + m_realm + "\", nonce=\"" + nonce + "\"";
+        if (m_settings.scheme == AuthScheme::kDigestQop) challenge += ", qop=\"auth\"";
+        if (!algorithm.empty()) challenge += ", algorithm=" + algorithm;
+        if (stale) challenge += ", stale=true";
+        challenges.push_back(challenge);
+    }
+    return challenges;
+}
+
+Authenticator::Verdict Authenticator::Check(const std::string& method, const std::string& authorization) {
+    AuthScheme scheme;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        scheme = m_settings.scheme;
+    }
+    if (scheme == AuthScheme::kNone) return Verdict::kAdmitted;
     std::size_t blank = authorization.find(' ');
-    if (blank == std::string::npos) return false;
-    std::string scheme = Lower(authorization.substr(0, blank));
+    if (blank == std::string::npos) return Verdict::kRefused;
+    std::string given = Lower(authorization.substr(0, blank));
     std::string rest = Trim(authorization.substr(blank + 1));
-    if (m_scheme == AuthScheme::kBasic) return scheme == "basic" && CheckBasic(rest);
-    return scheme == "digest" && CheckDigest(method, rest);
+    if (scheme == AuthScheme::kBasic) return given == "basic" && CheckBasic(rest) ? Verdict::kAdmitted : Verdict::kRefused;
+    return given == "digest" ? CheckDigest(method, rest) : Verdict::kRefused;
 }
 
 bool Authenticator::CheckBasic(const std::string& credentials) const {
     return Base64Decode(credentials) == m_user + ":" + m_password;
 }
 
-bool Authenticator::CheckDigest(const std::string& method, const std::string& text) {
+Authenticator::Verdict Authenticator::CheckDigest(const std::string& method, const std::string& text) {
     std::map<std::string, std::string> p = ParseAuthParameters(text);
-    if (p["username"] != m_user || p["realm"] != m_realm || p["uri"].empty()) return false;
+    if (p["username"] != m_user || p["realm"] != m_realm || p["uri"].empty()) return Verdict::kRefused;
+    // RFC 7616 section 3.4: no algorithm parameter means MD5.
+    const std::string algorithm = p["algorithm"].empty() ? "MD5" : p["algorithm"];
+    const bool sha256 = EqualsNoCase(algorithm, "SHA-256") || EqualsNoCase(algorithm, "SHA-256-sess");
+    const bool sess = EqualsNoCase(algorithm, "MD5-sess") || EqualsNoCase(algorithm, "SHA-256-sess");
+    auto hash = [sha256](const std::string& text) { return sha256 ? kestrel::Sha256Hex(text) : kestrel::Md5Hex(text); };
     const std::string& nonce = p["nonce"];
+    const std::string& cnonce = p["cnonce"];
     const bool withQop = !p["qop"].empty();
-    if (m_scheme == AuthScheme::kDigestQop && (!withQop || p["qop"] != "auth" || p["cnonce"].empty())) return false;
-    std::string ha1 = kestrel::Md5Hex(m_user + ":" + m_realm + ":" + m_password);
-    std::string ha2 = kestrel::Md5Hex(method + ":" + p["uri"]);
-    std::string expected = withQop ? kestrel::Md5Hex(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] +
-                                                    ":auth:" + ha2)
-                                   : kestrel::Md5Hex(ha1 + ":" + nonce + ":" + ha2);
-    if (Lower(p["response"]) != expected) return false;
+
     std::lock_guard<std::mutex> guard(m_lock);
     auto issued = m_issued.find(nonce);
-    if (issued == m_issued.end()) return false;
+    // A nonce answers only the challenge that carried it, with that challenge's algorithm.
+    if (issued == m_issued.end() ||
+        !EqualsNoCase(issued->second.algorithm.empty() ? "MD5" : issued->second.algorithm, algorithm))
+        return Verdict::kRefused;
+    if (m_settings.scheme == AuthScheme::kDigestQop && (!withQop || p["qop"] != "auth" || cnonce.empty()))
+        return Verdict::kRefused;
+    if (sess && cnonce.empty()) return Verdict::kRefused;
+
+    std::string ha1 = hash(m_user + ":" + m_realm + ":" + m_password);
+    if (sess) ha1 = hash(ha1 + ":" + nonce + ":" + cnonce);
+    std::string ha2 = hash(method + ":" + p["uri"]);
+    std::string expected = withQop ? hash(ha1 + ":" + nonce + ":" + p["nc"] + ":" + cnonce + ":auth:" + ha2)
+                                   : hash(ha1 + ":" + nonce + ":" + ha2);
+    if (Lower(p["response"]) != expected) return Verdict::kRefused;
+    // The credentials were right; only the nonce is too old (RFC 7616 section 3.3, stale).
+    if (m_settings.nonceLifetimeMs != 0 &&
+        std::chrono::steady_clock::now() - issued->second.issued > std::chrono::milliseconds(m_settings.nonceLifetimeMs))
+        return Verdict::kStale;
     if (withQop) {
         // RFC 7616 section 3.4: a repeated or falling nonce count is a replay.
         unsigned long count = std::strtoul(p["nc"].c_str(), nullptr, 16);
-        if (count <= issued->second) return false;
-        issued->second = count;
+        if (count <= issued->second.highestCount) return Verdict::kRefused;
+        issued->second.highestCount = count;
     }
-    return true;
+    return Verdict::kAdmitted;
 }
 
 }  // namespace camsim

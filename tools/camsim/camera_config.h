@@ -11,6 +11,14 @@ namespace camsim {
 
 enum class AuthScheme { kNone, kBasic, kDigest, kDigestQop };
 
+// What a server asks of its clients. Digest offers one challenge per algorithm, in this order,
+// each with a nonce of its own; "" offers the RFC 2069 challenge that names no algorithm.
+struct AuthSettings {
+    AuthScheme scheme = AuthScheme::kNone;
+    std::vector<std::string> digestAlgorithms;  // empty: "" for kDigest, "MD5" for kDigestQop
+    unsigned nonceLifetimeMs = 0;  // 0: never; an answer to an older nonce gets stale=true
+};
+
 // The camera's codes for its video codecs ("videoCodecType").
 constexpr const char* kCodecMpeg4 = "1";
 constexpr const char* kCodecJpeg = "2";
@@ -37,8 +45,8 @@ struct CameraConfig {
 
     std::string user = "admin";
     std::string password = "admin";
-    AuthScheme httpAuth = AuthScheme::kNone;  // in front of the web API and the MJPEG stream
-    AuthScheme rtspAuth = AuthScheme::kNone;
+    AuthSettings httpAuth;  // in front of the web API and the MJPEG stream
+    AuthSettings rtspAuth;
     std::string realm = "camsim";
 
     // 0 takes a free port; the RTSP port then goes into every stream's rtspPortNo.

@@ -21,7 +21,9 @@ constexpr const char* kUsage =
     "  --no-control                  no control port\n"
     "  --model TEXT --device-name TEXT --firmware TEXT --mac TEXT\n"
     "  --user NAME --password TEXT --realm TEXT\n"
-    "  --http-auth none|basic|digest|digest-qop   --rtsp-auth none|basic|digest|digest-qop\n"
+    "  --http-auth AUTH --rtsp-auth AUTH   AUTH: none|basic|digest|digest-qop[:ALGORITHM,...]\n"
+    "      ALGORITHM MD5, MD5-sess, SHA-256 or SHA-256-sess: one Digest challenge each, in that order\n"
+    "  --nonce-ms MS                 Digest nonces expire after MS (answered stale=true); 0 never\n"
     "  --stream NAME,STANDARD,CODEC,WIDTHxHEIGHT,FPS,QUALITY   (repeat; the first replaces the defaults)\n"
     "      STANDARD 2 PAL, 1 NTSC; CODEC 4 H.264, 1 MPEG-4, 2 JPEG\n"
     "  --inputs N --outputs N --input-toggle-ms MS\n"
@@ -29,15 +31,6 @@ constexpr const char* kUsage =
     "  --session-timeout S --sender-report-ms MS --pacers N --seed N\n"
     "  --fault \"COMMAND\"             any control command, run once started (repeat)\n"
     "control commands: send \"help\" to the control port, or see tools/camsim/README.md\n";
-
-bool ParseAuth(const std::string& text, camsim::AuthScheme& scheme) {
-    if (text == "none") scheme = camsim::AuthScheme::kNone;
-    else if (text == "basic") scheme = camsim::AuthScheme::kBasic;
-    else if (text == "digest") scheme = camsim::AuthScheme::kDigest;
-    else if (text == "digest-qop") scheme = camsim::AuthScheme::kDigestQop;
-    else return false;
-    return true;
-}
 
 bool ParseStream(const std::string& text, camsim::StreamConfig& stream) {
     std::vector<std::string> fields = camsim::Split(text, ',');
@@ -98,8 +91,12 @@ int main(int argc, char** argv) {
         else if (option == "--user") config.user = value;
         else if (option == "--password") config.password = value;
         else if (option == "--realm") config.realm = value;
-        else if (option == "--http-auth") ok = ParseAuth(value, config.httpAuth);
-        else if (option == "--rtsp-auth") ok = ParseAuth(value, config.rtspAuth);
+        else if (option == "--http-auth") ok = camsim::ParseAuthSettings(value, config.httpAuth);
+        else if (option == "--rtsp-auth") ok = camsim::ParseAuthSettings(value, config.rtspAuth);
+        else if (option == "--nonce-ms") {
+            ok = camsim::ParseNumber(value, config.httpAuth.nonceLifetimeMs);
+            config.rtspAuth.nonceLifetimeMs = config.httpAuth.nonceLifetimeMs;
+        }
         else if (option == "--inputs") ok = ParseCount(value, config.inputCount);
         else if (option == "--outputs") ok = ParseCount(value, config.outputCount);
         else if (option == "--input-toggle-ms") ok = ParseCount(value, config.inputToggleMs);

@@ -11,7 +11,8 @@ namespace {
 constexpr const char* kHelp =
     "OK rates LOSS REORDER DUPLICATE | pause SECONDS | drop-rtsp | end-web-sessions | old-stream PORT SECONDS | "
     "status http|rtsp REQUEST CODE | delay http|rtsp REQUEST MS | never http|rtsp REQUEST | "
-    "garbage-answer http|rtsp REQUEST | count http|rtsp REQUEST | garbage-rtp COUNT | input-count N|off | clear | "
+    "garbage-answer http|rtsp REQUEST | count http|rtsp REQUEST | auth http|rtsp SCHEME[:ALGORITHM,...] [NONCE_MS] | "
+    "garbage-rtp COUNT | input-count N|off | clear | "
     "input PORT 1|2 | inputs | outputs | triggers | rtcp | streams | sessions | ports";
 
 bool ReadProtocol(const std::string& word, Protocol& protocol) {
@@ -86,6 +87,13 @@ std::string CameraSimulator::Execute(const std::string& line) {
         }
         if (command == "count" && words.size() == 2) {
             return "OK " + std::to_string(m_faults.RequestCount(protocol, words[1]));
+        }
+        if (command == "auth" && (words.size() == 2 || words.size() == 3)) {
+            AuthSettings settings;
+            if (words.size() == 3 && !ParseNumber(words[2], settings.nonceLifetimeMs)) return "ERR nonce lifetime";
+            if (!ParseAuthSettings(words[1], settings)) return "ERR scheme";
+            (protocol == Protocol::kRtsp ? m_rtsp->Auth() : m_web->Auth()).Configure(settings);
+            return "OK";
         }
         if (command == "garbage-answer" && words.size() == 2) {
             AnswerOverride answer;

@@ -115,8 +115,8 @@ RtspServer::Target RtspServer::ParseTarget(const std::string& url) {
 
 RtspServer::Answer RtspServer::Handle(const HttpRequest& request, const void* connection) {
     if (request.Header("CSeq").empty()) return {400, {}, {}, {}};
-    if (m_auth.Required() && !m_auth.Check(request.method, request.Header("Authorization")))
-        return {401, {"WWW-Authenticate: " + m_auth.Challenge()}, {}, {}};
+    std::vector<std::string> challenges;
+    if (!m_auth.Admit(request.method, request.Header("Authorization"), challenges)) return {401, challenges, {}, {}};
     Target target = ParseTarget(request.target);
     const std::string& method = request.method;
     if (method == "OPTIONS") {

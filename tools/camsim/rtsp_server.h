@@ -49,6 +49,7 @@ public:
     void Stop();
     bool Relisten(std::uint16_t port) { return m_server.Relisten(port); }
     std::uint16_t Port() const { return m_server.Port(); }
+    Authenticator& Auth() { return m_auth; }
     void DropConnections() { m_server.DropConnections(); }
     void ExpireSessions();
     std::size_t SessionCount();

@@ -31,9 +31,8 @@ void WebServer::Serve(Connection& connection, const std::atomic<bool>& stopping)
             return;
         }
         HttpResponse response;
-        if (m_auth.Required() && !m_auth.Check(request.method, request.Header("Authorization"))) {
+        if (!m_auth.Admit(request.method, request.Header("Authorization"), response.headers)) {
             response.status = 401;
-            response.headers.push_back("WWW-Authenticate: " + m_auth.Challenge());
         } else if (override.status != 0) {
             response.status = override.status;
         } else if (mjpeg) {

@@ -26,6 +26,7 @@ public:
     bool Start(std::uint16_t port) { return m_server.Start(port); }
     void Stop() { m_server.Stop(); }
     std::uint16_t Port() const { return m_server.Port(); }
+    Authenticator& Auth() { return m_auth; }
 
 private:
     void Serve(Connection& connection, const std::atomic<bool>& stopping);
