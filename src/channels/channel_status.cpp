@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "runtime/string_helpers.h"
+#include "webapi/cisco_client.h"
 
 namespace kestrel {
 namespace {
@@ -111,6 +112,15 @@ std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus) {
     if (httpStatus == 0) return FormatString("%s failed: camera unreachable or not answering", step);
     if (httpStatus == 200) return FormatString("%s refused by the camera", step);
     return FormatString("%s refused (HTTP %u)", step, httpStatus);
+}
+
+std::string DescribeLoginFailure(CCiscoClient& client) {
+    const std::string algorithm = client.GetUnansweredDigestAlgorithm();
+    if (!algorithm.empty()) {
+        return "web API login refused: camera asks for " + algorithm +
+               " Digest, which this platform's HTTP stack lacks";
+    }
+    return DescribeWebFailure("web API login", client.GetLastHttpStatus());
 }
 
 }  // namespace kestrel

@@ -14,6 +14,8 @@
 
 namespace kestrel {
 
+class CCiscoClient;
+
 // What the condition line says besides the state code.
 struct ChannelView {
     std::uint32_t state = 3;          // the channel's state code
@@ -79,6 +81,8 @@ private:
 
 // The HTTP status of a web API failure as the operator reads it.
 std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus);
+// Why the client's login failed, naming a Digest algorithm the platform cannot answer.
+std::string DescribeLoginFailure(CCiscoClient& client);
 
 }  // namespace kestrel
 

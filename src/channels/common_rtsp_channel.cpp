@@ -32,7 +32,7 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
     DEVICE_INFO device = m_driver->GetDeviceInfo();
     device.operationTimeout = kConfigureTimeoutMs;
     if (!client.Connect(device)) {
-        m_status.SetFailure(DescribeWebFailure("web API login", client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeLoginFailure(client));
         return false;
     }
     STREAMING_SETTING setting;
@@ -55,7 +55,7 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
 
 bool CCommonRtspChannel::Login() {
     if (m_webClient.Connect(m_driver->GetDeviceInfo())) return true;
-    m_status.SetFailure(DescribeWebFailure("web API login", m_webClient.GetLastHttpStatus()));
+    m_status.SetFailure(DescribeLoginFailure(m_webClient));
     return false;
 }
 

@@ -80,7 +80,7 @@ CMjpegHttpChannel::CMjpegHttpChannel(std::uint32_t channel, IDriver* driver, ICh
 
 bool CMjpegHttpChannel::OpenStream() {
     if (!m_client.Connect(m_driver->GetDeviceInfo())) {
-        m_status.SetFailure(DescribeWebFailure("web API login", m_client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeLoginFailure(m_client));
         return false;
     }
     STREAMING_SETTING setting;

@@ -66,6 +66,29 @@ TEST_P(ChannelPeerTest, FramesArriveAndStopIsBoundedWhileDescribeHangs) {
     EXPECT_EQ(pool.Outstanding(), 0u);
 }
 
+// A hardened camera: SHA-256 Digest only, on the web API and on RTSP. RTSP Digest is the driver's
+// own on every platform; the web API's depends on the platform's HTTP stack.
+TEST_P(ChannelPeerTest, CameraAskingForSha256DigestStreamsOrSaysWhyNot) {
+    ASSERT_EQ(camera.Execute("auth http digest-qop:SHA-256").rfind("OK", 0), 0u);
+    ASSERT_EQ(camera.Execute("auth rtsp digest-qop:SHA-256").rfind("OK", 0), 0u);
+    IIPVideoCapture* capture = face.GetVideoCapture();
+    ASSERT_TRUE(capture->StartChannel(0, &sink, &channelSettings));
+    const bool streams = sink.WaitForFrames(3, 20s);
+    char text[256] = {};
+    std::uint32_t state = 0, reserved = 0;
+    capture->GetChannelState(0, &state, &reserved, text, sizeof text);
+    const std::string status = text;
+    if (platform::IsRunningUnderWine()) {
+        // WinHTTP answers MD5 Digest only.
+        EXPECT_FALSE(streams);
+        EXPECT_EQ(status.rfind("connecting: web API login refused: camera asks for SHA-256 Digest, which this "
+                               "platform's HTTP stack lacks |", 0), 0u) << status;
+    } else {
+        EXPECT_TRUE(streams) << status;
+    }
+    EXPECT_TRUE(capture->StopChannel(0));
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, ChannelPeerTest,
                          ::testing::Values(PeerCase{"H264", kCodecH264, "", kFourCCH264Key},
                                            PeerCase{"MjpegHttp", kCodecJpeg, "1", kFourCCJpeg}),
