@@ -30,5 +30,6 @@ step mingw32 bash -c 'cmake --preset mingw32 >/dev/null && cmake --build --prese
 step fuzz bash scripts/fuzz.sh "$fuzz_seconds"
 
 echo
-echo "test-all stages: ${passed} passed, ${#failed[@]} failed ${failed[*]:-}"
+echo "stages: ${passed} passed, ${#failed[@]} failed"
+[ ${#failed[@]} -eq 0 ] || echo "failed stages: ${failed[*]}"
 [ ${#failed[@]} -eq 0 ]
