@@ -14,6 +14,9 @@ import threading
 PIPELINE = ("( videotestsrc is-live=true ! video/x-raw,format=I420,width=160,height=120,framerate=5/1 "
             "! jpegenc ! rtpjpegpay name=pay0 pt=26 )")
 USER, PASSWORD = "operator", "Circle Of Life"
+# "/test", and the paths the driver's JPEG channel asks a camera's second stream for (DESCRIBE's
+# query, which names the web API session, is not part of the path).
+MOUNTS = ("/test", "/StreamingSetting", "/ChannelID=2&ChannelName=Channel2")
 
 
 def run(command, extra):
@@ -57,7 +60,8 @@ def main():
             permissions.add_permission_for_role("user", "media.factory.access", True)
             permissions.add_permission_for_role("user", "media.factory.construct", True)
             factory.set_permissions(permissions)
-        server.get_mount_points().add_factory("/test", factory)
+        for mount in MOUNTS:
+            server.get_mount_points().add_factory(mount, factory)
         server.attach(None)
         return server
 
