@@ -23,8 +23,11 @@ struct Thread::State {
 
 namespace {
 
+thread_local bool t_ownThread = false;
+
 void RunBody(const std::shared_ptr<Thread::State>& state, const std::function<void()>& body,
              ThreadPriority priority) {
+    t_ownThread = true;
     state->id.store(CurrentThreadId());
     if (priority != ThreadPriority::kNormal) SetCurrentThreadPriority(priority);
     try {
@@ -38,6 +41,8 @@ void RunBody(const std::shared_ptr<Thread::State>& state, const std::function<vo
 }
 
 }  // namespace
+
+bool IsOwnThread() { return t_ownThread; }
 
 Thread::Thread() = default;
 
