@@ -39,13 +39,14 @@ bool CIOBase::Start() {
     m_stopping.store(false);
     Poll();
     for (std::uint32_t port = 0; port < TrackedPortCounts().second; ++port) {
+        if (m_stopping.load()) return false;  // a callback of this start stopped the service
         {
             std::lock_guard<std::mutex> guard(m_stateLock);
             m_outputStates[port] = kStartOutputState;
         }
         GuardedWrite(port, kStartOutputState);
     }
-    if (m_stopping.load()) return false;  // a callback of this start stopped the service
+    if (m_stopping.load()) return false;
     bool result = CWorkItemThread::Start(kOutputThreadName);
     result = CTickerThread::Start(kInputThreadName) && result;
     return result;
