@@ -16,6 +16,8 @@ class CDynamicLibrary {
 public:
     // Null when the library at `path` cannot be loaded.
     static std::unique_ptr<CDynamicLibrary> Load(const std::string& path);
+    // Whether the library at `path` is loaded in this process (by anyone), without loading it.
+    static bool IsLoaded(const std::string& path);
     ~CDynamicLibrary();
     CDynamicLibrary(const CDynamicLibrary&) = delete;
     CDynamicLibrary& operator=(const CDynamicLibrary&) = delete;
