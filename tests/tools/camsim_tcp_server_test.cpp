@@ -71,6 +71,12 @@ std::int64_t MappedBytes() {
 
 constexpr std::int64_t kMiB = 1024 * 1024;
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;  // it keeps megabytes of its own for every live thread
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // Greets, then holds the connection until the peer leaves or the server stops.
 void GreetAndHold(Connection& connection, const std::atomic<bool>& stopping) {
     if (!connection.SendAll("hello\n")) return;
@@ -90,7 +96,9 @@ TEST(CamsimTcpServerTest, ManyConnectionsFitIn32BitAddressSpace) {
         held.push_back(Connect(server.Port()));
         ASSERT_EQ(Greeting(held.back()), "hello\n") << "connection " << i;
     }
-    EXPECT_LT(MappedBytes() - before, 100 * kMiB) << "200 open connections";
+    if (!kThreadSanitizer) {
+        EXPECT_LT(MappedBytes() - before, 100 * kMiB) << "200 open connections";
+    }
     held.clear();
 
     // A client that reconnects as soon as it is dropped never lets the accept wait time out;
