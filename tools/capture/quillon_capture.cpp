@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     }
     switch (parsed.command) {
         case Command::kHelp:
+        case Command::kVersion:
             std::fputs(parsed.helpText.c_str(), stdout);
             return kExitSuccess;
         case Command::kCapture:
