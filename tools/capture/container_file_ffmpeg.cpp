@@ -109,35 +109,50 @@ public:
         return Write(first, error);
     }
 
+    // Each frame is written when the next one comes, with the time until it as its duration:
+    // without one the last frame of an MP4 file falls outside the file's play time.
     bool Write(const ContainerFrame& frame, std::string* error) override {
-        AVPacket* packet = av_packet_alloc();
-        if (!packet) return Fail("writing " + m_path + " failed: out of memory", error);
-        packet->data = const_cast<std::uint8_t*>(frame.data);
-        packet->size = int(frame.size);
-        packet->stream_index = 0;
-        // Muxers want rising times; frames that arrive within one tick still get their own.
-        const std::int64_t time = av_rescale_q(frame.timeMs, kMilliseconds, m_stream->time_base);
-        packet->pts = packet->dts = m_written ? std::max(time, m_lastTime + 1) : time;
-        packet->flags = frame.key ? AV_PKT_FLAG_KEY : 0;
-        m_lastTime = packet->pts;
-        m_written = true;
-        const int result = av_write_frame(m_context, packet);
-        av_packet_free(&packet);
-        if (result < 0) return Fail("writing " + m_path + " failed: " + AvError(result), error);
+        // Muxers want rising times; frames that arrive within one millisecond still get their own.
+        const std::int64_t time = m_pending ? std::max(frame.timeMs, m_pendingTime + 1) : frame.timeMs;
+        if (m_pending && !WritePending(time - m_pendingTime, error)) return false;
+        m_pendingData.assign(frame.data, frame.data + frame.size);
+        m_pendingKey = frame.key;
+        m_pendingTime = time;
+        m_pending = true;
         return true;
     }
 
     bool Finish(std::string* error) override {
         if (!m_context || !m_context->pb) return true;
+        // The last frame lasts as long as the one before it.
+        const bool flushed = !m_pending || !m_headerWritten || WritePending(std::max<std::int64_t>(m_lastDuration, 1), error);
+        m_pending = false;
         const int trailer = m_headerWritten ? av_write_trailer(m_context) : 0;
         m_headerWritten = false;
         const int closed = avio_closep(&m_context->pb);
+        if (!flushed) return false;
         if (trailer < 0) return Fail("finishing " + m_path + " failed: " + AvError(trailer), error);
         if (closed < 0) return Fail("closing " + m_path + " failed: " + AvError(closed), error);
         return true;
     }
 
 private:
+    bool WritePending(std::int64_t durationMs, std::string* error) {
+        AVPacket* packet = av_packet_alloc();
+        if (!packet) return Fail("writing " + m_path + " failed: out of memory", error);
+        packet->data = m_pendingData.data();
+        packet->size = int(m_pendingData.size());
+        packet->stream_index = 0;
+        packet->pts = packet->dts = av_rescale_q(m_pendingTime, kMilliseconds, m_stream->time_base);
+        packet->duration = av_rescale_q(durationMs, kMilliseconds, m_stream->time_base);
+        packet->flags = m_pendingKey ? AV_PKT_FLAG_KEY : 0;
+        m_lastDuration = durationMs;
+        const int result = av_write_frame(m_context, packet);
+        av_packet_free(&packet);
+        if (result < 0) return Fail("writing " + m_path + " failed: " + AvError(result), error);
+        return true;
+    }
+
     static bool Fail(const std::string& reason, std::string* error) {
         *error = reason;
         return false;
@@ -147,8 +162,12 @@ private:
     AVStream* m_stream = nullptr;  // owned by m_context
     std::string m_path;
     bool m_headerWritten = false;  // and the trailer not yet
-    bool m_written = false;
-    std::int64_t m_lastTime = 0;
+    // The frame written when the next one comes.
+    Bytes m_pendingData;
+    bool m_pending = false;
+    bool m_pendingKey = false;
+    std::int64_t m_pendingTime = 0;  // milliseconds
+    std::int64_t m_lastDuration = 0;
 };
 
 }  // namespace
