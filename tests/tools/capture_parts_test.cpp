@@ -2,7 +2,6 @@
 // the command line, the frame times, the progress output, and the frame pool it lends the driver.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -50,10 +49,10 @@ TEST(ChannelStatusTest, ReadsConditionAndLossCountersTolerantly) {
     }
 }
 
-ParsedCommand Parse(std::vector<std::string> arguments, std::string* error) {
+ParsedCommand Parse(std::vector<std::string> arguments, std::string* error, const char* environmentPassword = nullptr) {
     ParsedCommand parsed;
     error->clear();
-    if (!ParseCommandLine(arguments, &parsed, error)) {
+    if (!ParseCommandLine(arguments, environmentPassword, &parsed, error)) {
         EXPECT_FALSE(error->empty());
     }
     return parsed;
@@ -97,7 +96,7 @@ TEST(CaptureOptionsTest, RefusesBadArgumentsWithTheReason) {
     for (const Case& c : cases) {
         std::string error;
         ParsedCommand parsed;
-        EXPECT_FALSE(ParseCommandLine(c.arguments, &parsed, &error)) << c.reason;
+        EXPECT_FALSE(ParseCommandLine(c.arguments, nullptr, &parsed, &error)) << c.reason;
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     }
 }
@@ -153,7 +152,7 @@ TEST(CaptureOptionsTest, TurnsOptionsIntoWhatTheHostConfigures) {
 TEST(CaptureOptionsTest, CameraUrlAndPasswordSources) {
     struct Case {
         std::vector<std::string> arguments;
-        const char* environment;  // QUILLON_PASSWORD, or null for unset
+        const char* environment;  // QUILLON_PASSWORD's value, or null for unset
         const char* address;
         std::uint16_t port;
         const char* user;
@@ -174,10 +173,8 @@ TEST(CaptureOptionsTest, CameraUrlAndPasswordSources) {
         {{"capture", "http://cam/", "--port", "554"}, nullptr, "cam", 554, "admin", "admin", false},
     };
     for (const Case& c : cases) {
-        if (c.environment) setenv(kPasswordVariable, c.environment, 1);
-        else unsetenv(kPasswordVariable);
         std::string error;
-        const ParsedCommand parsed = Parse(c.arguments, &error);
+        const ParsedCommand parsed = Parse(c.arguments, &error, c.environment);
         ASSERT_TRUE(error.empty()) << c.arguments[1] << ": " << error;
         const CameraOptions& target = parsed.command == Command::kCapture ? parsed.capture.target
                                       : parsed.command == Command::kQuery ? parsed.query.target
@@ -188,7 +185,6 @@ TEST(CaptureOptionsTest, CameraUrlAndPasswordSources) {
         EXPECT_EQ(target.camera.password, c.password) << c.arguments[1];
         EXPECT_EQ(target.askPassword, c.ask) << c.arguments[1];
     }
-    unsetenv(kPasswordVariable);
 }
 
 TEST(FrameTimingTest, RateLongestGapAndMissingFramesFromArrivalTimes) {

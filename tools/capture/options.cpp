@@ -101,8 +101,10 @@ constexpr const char* kIoUsage =
 // Walks the arguments of one sub-command.
 class CArguments {
 public:
-    CArguments(const std::vector<std::string>& arguments, std::string* error)
-        : m_arguments(arguments), m_error(error) {}
+    CArguments(const std::vector<std::string>& arguments, const char* environmentPassword, std::string* error)
+        : m_arguments(arguments), m_environmentPassword(environmentPassword), m_error(error) {}
+
+    const char* EnvironmentPassword() const { return m_environmentPassword; }
 
     bool Next(std::string* option) {
         if (m_at >= m_arguments.size()) return false;
@@ -158,6 +160,7 @@ public:
 
 private:
     const std::vector<std::string>& m_arguments;
+    const char* m_environmentPassword;
     std::string* m_error;
     std::size_t m_at = 1;  // after the sub-command
 };
@@ -263,13 +266,13 @@ bool ParseOutputSetting(CArguments& args, const std::string& option, IoOptions* 
 
 // The camera named once, and the password from where it was given.
 bool NeedCamera(CArguments& args, CameraOptions& target, const std::string& command, bool passwordGiven) {
+    const char* environment = args.EnvironmentPassword();
     if (target.simulate && !target.camera.address.empty()) {
         return args.Fail("--simulate and a camera address exclude each other");
     }
     if (!target.simulate && target.camera.address.empty()) {
         return args.Fail(command + " needs a camera: http://HOST/, --address HOST or --simulate");
     }
-    const char* environment = std::getenv(kPasswordVariable);
     if (!passwordGiven && environment) {
         target.camera.password = environment;
         target.askPassword = false;
@@ -407,8 +410,8 @@ bool AsksForHelp(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* parsed,
-                      std::string* error) {
+bool ParseCommandLine(const std::vector<std::string>& arguments, const char* environmentPassword,
+                      ParsedCommand* parsed, std::string* error) {
     if (arguments.empty()) {
         *error = "no command given";
         return false;
@@ -437,7 +440,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* 
     parsed->capture.target.camera.address.clear();
     parsed->query.target.camera.address.clear();
     parsed->io.target.camera.address.clear();
-    CArguments args(arguments, error);
+    CArguments args(arguments, environmentPassword, error);
     if (command == "capture") {
         parsed->command = Command::kCapture;
         return ParseCapture(args, &parsed->capture);

@@ -57,10 +57,10 @@ struct ParsedCommand {
     IoOptions io;
 };
 
-// False with a one-line reason in `error` for bad arguments. The password may come from the
-// environment variable QUILLON_PASSWORD, so that it need not show in the process list.
-bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* parsed,
-                      std::string* error);
+// False with a one-line reason in `error` for bad arguments. `environmentPassword` is the value
+// of QUILLON_PASSWORD (null when unset): a password there need not show in the process list.
+bool ParseCommandLine(const std::vector<std::string>& arguments, const char* environmentPassword,
+                      ParsedCommand* parsed, std::string* error);
 
 // The environment variable a camera password may come from.
 constexpr const char* kPasswordVariable = "QUILLON_PASSWORD";
