@@ -42,6 +42,7 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
     } else {
         m_stream.params = GetStartParams();
         const bool changed = AdaptStreamingSetting(setting, m_stream);
+        ReportUnusableRtspPort();
         // The JPEG stream may not take every size and rate: the channel reports what it gets.
         SetStartParams(m_stream.params);
         configured = !changed || client.SetStreamingSetting(setting);
@@ -51,6 +52,16 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
     }
     client.Disconnect();
     return configured;
+}
+
+void CCommonRtspChannel::ReportUnusableRtspPort() {
+    // Once per value the camera names, not on every reconnection.
+    if (m_stream.unusableRtspPort == m_reportedRtspPort) return;
+    m_reportedRtspPort = m_stream.unusableRtspPort;
+    if (m_reportedRtspPort.empty()) return;
+    m_driver->DebugMessage(1, "%s: the camera names RTSP port \"%s\", which is no port; using %u",
+                           "kestrel::CCommonRtspChannel::ConfigureCamera", m_reportedRtspPort.c_str(),
+                           unsigned(m_stream.rtspPort));
 }
 
 bool CCommonRtspChannel::Login() {

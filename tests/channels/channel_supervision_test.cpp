@@ -119,6 +119,26 @@ TEST_F(SupervisionTest, RestartedCameraStreamsAgain) {
     EXPECT_TRUE(WaitUntil([&] { return sink.Frames().size() > before + 5; }, 15s));
 }
 
+TEST_F(SupervisionTest, ACameraThatNamesNoRtspPortIsTriedOnRtspsOwnAndSaysSoOnce) {
+    StartCamera();
+    std::string document = camera->Settings().Document();
+    const std::string port = "<rtspPortNo>" + std::to_string(camera->RtspPort()) + "</rtspPortNo>";
+    ASSERT_NE(document.find(port), std::string::npos);
+    document.replace(document.find(port), port.size(), "<rtspPortNo>rtsp</rtspPortNo>");
+    ASSERT_TRUE(camera->Settings().Apply(document));
+    auto channel = StartH264();
+    // Two connection attempts, each a configuring login and a session login.
+    EXPECT_TRUE(WaitUntil([&] { return Count("http", "login") >= 4; }, 10s));
+    channel->Stop();
+    std::size_t reports = 0;
+    for (const quillon_host::DebugRecord& record : driver.Messages()) {
+        if (record.text.find("RTSP port \"rtsp\", which is no port; using 554") == std::string::npos) continue;
+        ++reports;
+        EXPECT_EQ(record.level, 1);
+    }
+    EXPECT_EQ(reports, 1u);
+}
+
 TEST_F(SupervisionTest, CameraKnownByNameAndStreamNamedWithABlankStream) {
     camsim::CameraConfig config;
     config.streams[0].channelName = "Front Door";
