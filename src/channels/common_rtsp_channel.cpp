@@ -38,7 +38,7 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
     STREAMING_SETTING setting;
     bool configured = client.GetStreamingSetting(setting);
     if (!configured) {
-        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", client));
     } else {
         m_stream.params = GetStartParams();
         const bool changed = AdaptStreamingSetting(setting, m_stream);
@@ -47,7 +47,7 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
         SetStartParams(m_stream.params);
         configured = !changed || client.SetStreamingSetting(setting);
         if (!configured) {
-            m_status.SetFailure(DescribeWebFailure("writing the streaming settings", client.GetLastHttpStatus()));
+            m_status.SetFailure(DescribeWebFailure("writing the streaming settings", client));
         }
     }
     client.Disconnect();

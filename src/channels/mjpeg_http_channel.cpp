@@ -85,12 +85,12 @@ bool CMjpegHttpChannel::OpenStream() {
     }
     STREAMING_SETTING setting;
     if (!m_client.GetStreamingSetting(setting)) {
-        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", m_client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", m_client));
         return false;
     }
     AdaptMjpegSetting(setting, GetStartParams());
     if (!m_client.SetStreamingSetting(setting)) {
-        m_status.SetFailure(DescribeWebFailure("writing the streaming settings", m_client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeWebFailure("writing the streaming settings", m_client));
         return false;
     }
     if (!m_sender.SendRequest(Web::HTTP_REQUEST("GET", kVideoObject))) {

@@ -94,9 +94,11 @@ std::string CHttpSender::QueryHeader(const std::string& name) { return m_transpo
 
 std::size_t CHttpSender::ReadAll(std::vector<std::uint8_t>& out) {
     out.clear();
+    m_bodyTooLarge = false;
     if (!m_transport.HasOpenRequest()) return 0;
     std::uint32_t declared = 0;
     if (m_transport.ContentLength(declared) && declared > m_maxBodySize) {
+        m_bodyTooLarge = true;
         m_transport.CloseRequest();
         return 0;
     }
@@ -107,6 +109,7 @@ std::size_t CHttpSender::ReadAll(std::vector<std::uint8_t>& out) {
         if (out.size() + got > m_maxBodySize) {
             // A document cut at the limit could still parse; refuse it whole instead.
             out.clear();
+            m_bodyTooLarge = true;
             m_transport.CloseRequest();
             return 0;
         }

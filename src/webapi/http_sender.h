@@ -55,8 +55,11 @@ public:
     bool SendRequest(const HTTP_REQUEST& request);
     std::string QueryHeader(const std::string& name);
     // The whole body of the open request. A body over the size limit is a failure: `out` is left
-    // empty and the request closed. A read time-out keeps the bytes that did arrive.
+    // empty, the request closed and BodyTooLarge() true. A read time-out keeps the bytes that did
+    // arrive.
     std::size_t ReadAll(std::vector<std::uint8_t>& out);
+    // The last ReadAll refused a body over the size limit.
+    bool BodyTooLarge() const { return m_bodyTooLarge; }
     // One read of at most kChunkSize bytes; 0 at the end, on failure or after the time-out.
     std::size_t ReadChunk(std::vector<std::uint8_t>& out);
     void CloseRequest();
@@ -88,6 +91,7 @@ private:
     std::size_t m_chunkSize = kChunkSize;
     std::size_t m_maxBodySize = kMaxBodySize;
     std::string m_unansweredDigestAlgorithm;
+    bool m_bodyTooLarge = false;
 };
 
 }  // namespace Web

@@ -181,6 +181,8 @@ TEST_F(SupervisionTest, StatusTextSaysWhyTheCameraIsDark) {
         {"HTTP refusal", camsim::AuthScheme::kDigest, "wrong", "", "connecting: web API login refused (HTTP 401) |"},
         {"DESCRIBE refused", camsim::AuthScheme::kNone, "admin", "status rtsp DESCRIBE 404",
          "connecting: RTSP DESCRIBE answered 404 |"},
+        {"settings too large", camsim::AuthScheme::kNone, "admin", "pad http StreamingSetting.xml 4200000",
+         "connecting: reading the streaming settings failed: answer too large |"},
         {"no RTP", camsim::AuthScheme::kNone, "admin", "pause 30",
          "(no RTP arrives; UDP blocked?) | packets 0, gaps 0, frames 0"},
     };
