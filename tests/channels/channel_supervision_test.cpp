@@ -167,6 +167,36 @@ TEST_F(SupervisionTest, HostStopOfTheHttpChannelIsNoLostSignal) {
     EXPECT_EQ(driver.CountMessages("is offline. Channel was stopped"), 1u);
 }
 
+// A camera whose web API works but whose stream request fails: each attempt logs in and writes
+// the settings, so attempts must wait the retry wait, and the host must hear the signal lost.
+TEST_F(SupervisionTest, MjpegStreamThatIsNoStreamIsRetriedAfterAPauseAndLosesTheSignal) {
+    struct Case {
+        const char* fault;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"status http video.mjpeg 404", "connecting: MJPEG stream answered 404 |"},
+        {"status http video.mjpeg 200", "connecting: MJPEG stream answered 200 without a multipart stream"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartCamera();
+        ASSERT_EQ(camera->Execute(c.fault), "OK");
+        const std::uint32_t lostBefore = sink.SignalLostCount();
+        CMjpegHttpChannel channel(0, &driver, &sink);
+        ASSERT_TRUE(channel.Start(&kPal));
+        // Attempts at 0 s and after one retry wait; the third would come after two.
+        std::this_thread::sleep_for(std::chrono::milliseconds(CBaseHttpChannel::kRetryAfterTimeoutMs) + 1500ms);
+        EXPECT_EQ(Count("http", "video.mjpeg"), 2u);
+        EXPECT_EQ(Count("http", "login"), 2u);
+        EXPECT_EQ(channel.GetStatusText().rfind(c.expected, 0), 0u) << channel.GetStatusText();
+        EXPECT_EQ(channel.GetState(), kChannelNoFrames);
+        EXPECT_GT(sink.SignalLostCount(), lostBefore);
+        channel.Stop();
+        camera.reset();
+    }
+}
+
 // The status line for each reason a camera stays dark.
 TEST_F(SupervisionTest, StatusTextSaysWhyTheCameraIsDark) {
     struct Case {
