@@ -48,7 +48,8 @@ public:
     CHttpSender(const CHttpSender&) = delete;
     CHttpSender& operator=(const CHttpSender&) = delete;
 
-    // Closes any open request, then sends this one. True when a response of any status arrived;
+    // Closes any open request, then sends this one; refused without traffic when its method,
+    // object, header lines or the account would break a line. True when a response of any status arrived;
     // that request stays open for reading. On the first 401 the server's preferred scheme is
     // taken for good and the request is sent once more under it. A 401 that this platform's HTTP
     // stack cannot answer at all fails at once (UnansweredDigestAlgorithm).
@@ -82,6 +83,8 @@ public:
 
 private:
     std::uint32_t SchemeToUse(const HTTP_REQUEST& request) const;
+    // Nothing the request or the account puts on the wire under `scheme` would break a line.
+    bool IsHeaderSafeRequest(const HTTP_REQUEST& request, std::uint32_t scheme) const;
 
     kestrel::DEVICE_INFO m_device;
     kestrel::platform::HttpTransport m_transport;
