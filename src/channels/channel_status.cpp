@@ -35,6 +35,8 @@ void CChannelStatus::CountGap() { Add(m_gaps, 1); }
 void CChannelStatus::CountFrame() { Add(m_frames, 1); }
 void CChannelStatus::CountRefused() { Add(m_refused, 1); }
 void CChannelStatus::CountNoBuffer() { Add(m_noBuffer, 1); }
+void CChannelStatus::CountForeign() { Add(m_foreign, 1); }
+void CChannelStatus::CountMalformedRtcp() { Add(m_malformedRtcp, 1); }
 
 void CChannelStatus::SetKernelDrops(std::uint32_t dropsOnSocket) {
     m_kernelDropsOpen.store(dropsOnSocket, std::memory_order_relaxed);
@@ -102,10 +104,12 @@ std::string CChannelStatus::Condition(const ChannelView& view, std::uint64_t now
 std::string CChannelStatus::Counters() const {
     const unsigned long long kernelDrops =
         Read(m_kernelDropsClosed) + m_kernelDropsOpen.load(std::memory_order_relaxed);
-    return FormatString("packets %llu, gaps %llu, frames %llu, refused %llu, no buffer %llu, kernel drops %llu",
-                        (unsigned long long)Read(m_packets), (unsigned long long)Read(m_gaps),
-                        (unsigned long long)Read(m_frames), (unsigned long long)Read(m_refused),
-                        (unsigned long long)Read(m_noBuffer), kernelDrops);
+    return FormatString(
+        "packets %llu, gaps %llu, frames %llu, refused %llu, no buffer %llu, kernel drops %llu, foreign %llu, "
+        "bad RTCP %llu",
+        (unsigned long long)Read(m_packets), (unsigned long long)Read(m_gaps), (unsigned long long)Read(m_frames),
+        (unsigned long long)Read(m_refused), (unsigned long long)Read(m_noBuffer), kernelDrops,
+        (unsigned long long)Read(m_foreign), (unsigned long long)Read(m_malformedRtcp));
 }
 
 std::string DescribeWebFailure(const char* step, CCiscoClient& client) {
