@@ -15,9 +15,22 @@ CBaseRTPChannel::CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcaptu
 
 std::int32_t CBaseRTPChannel::OnRTPPacket(CRTPReceiver* receiver, const platform::Ipv4Endpoint& fromAddress,
                                           const RTPPacket& packet) {
-    if (fromAddress.address != m_cameraAddress.load(std::memory_order_relaxed)) return 0;
     m_status.SetKernelDrops(receiver->GetPort().GetKernelDrops());
-    if (m_watchingPort.load(std::memory_order_relaxed)) m_packetEvent.Set();
+    switch (m_sourceFilter.Judge(fromAddress, packet)) {
+    case RTPSourceVerdict::kAccept:
+        break;
+    case RTPSourceVerdict::kProbation:
+        return 0;
+    case RTPSourceVerdict::kProbeStream:
+        m_packetEvent.Set();
+        m_status.CountForeign();
+        return 0;
+    case RTPSourceVerdict::kProbe:
+    case RTPSourceVerdict::kForeign:
+        // Dropped before the depacketiser, whose frame in progress is left whole.
+        m_status.CountForeign();
+        return 0;
+    }
     m_status.CountPacket(packet.payloadLength);
     if (m_haveSequence && packet.sequenceNumber != std::uint16_t(m_lastSequence + 1)) m_status.CountGap();
     m_haveSequence = true;
@@ -95,7 +108,10 @@ bool CBaseRTPChannel::ConnectSteps() {
     if (!ConfigureCamera() || !Login()) return false;
     m_receiver = std::make_unique<CRTPReceiver>();
     m_haveSequence = false;
+    m_sourceFilter.Reset(address);
     if (!CreateSession() || !BindMediaPort() || !OpenSession()) return false;
+    // A session that named nothing of its stream leaves it to be latched.
+    ExpectStream(RTPSourceExpectation());
     SetState(kChannelStreaming);
     TouchLastFrameTime();
     m_status.MarkConnected();
@@ -123,21 +139,23 @@ bool CBaseRTPChannel::SearchMediaPort(std::uint16_t step, std::uint16_t lastPort
                                       const std::function<bool(std::uint16_t)>& accept) {
     m_receiver->SetUser(this);
     CUDPPort& udp = m_receiver->GetPort();
+    std::uint32_t busyPorts = 0;
     for (std::uint32_t port = kFirstMediaPort; port <= lastPort; port += step) {
         if (IsStopSet()) return false;
         m_packetEvent.Reset();
-        m_watchingPort.store(true);
+        m_sourceFilter.BeginProbe();
         if (udp.Open(nullptr, std::uint16_t(port)) != UDPPortOpenResult::kOpened) continue;
-        // A camera still sending an earlier session's stream here would mix it into ours.
-        const bool stray = m_packetEvent.Wait(kStrayPacketWaitMs);
-        m_watchingPort.store(false);
-        if (!stray && accept(std::uint16_t(port))) {
+        // A camera still sending an earlier session's stream here would load the port with it.
+        // Only a few ports are passed over: anyone can send a stream, and the source check
+        // keeps a stray one out of ours in any case.
+        const bool busy = m_packetEvent.Wait(kStrayPacketWaitMs) && busyPorts++ < kMaxBusyPorts;
+        if (!busy && accept(std::uint16_t(port))) {
+            m_sourceFilter.EndProbe();
             m_rtpPort = std::uint16_t(port);
             return true;
         }
         udp.Close();
     }
-    m_watchingPort.store(false);
     m_status.SetFailure("no free local UDP port for RTP in 3556-4555");
     return false;
 }

@@ -1,7 +1,8 @@
 // A channel that receives its video as RTP over UDP. The worker connects in steps (configure the
 // camera, log in to its web API, create the session objects, bind the media port, open the
 // session), keeps the session alive, watches the time since the last frame and reconnects when
-// frames stop. The receive thread hands each packet from the camera to the depacketiser.
+// frames stop. The receive thread hands each packet of the session's own stream (see
+// CRTPSourceFilter) to the depacketiser and counts every other datagram as foreign.
 //
 // Threading: the worker owns the receiver and the session objects. The receive thread calls
 // OnRTPPacket and, through the depacketiser, OnFrame; that path takes no lock of the channel
@@ -17,6 +18,7 @@
 
 #include "channels/base_camera_channel.h"
 #include "media/rtp_receiver.h"
+#include "media/rtp_source_filter.h"
 #include "runtime/frame_record.h"
 
 namespace kestrel {
@@ -26,8 +28,10 @@ public:
     // The local ports the media port is chosen from, lowest first.
     static constexpr std::uint16_t kFirstMediaPort = 3556;
     static constexpr std::uint16_t kLastMediaPort = 4555;
-    // How long a candidate port must stay silent before it is taken.
+    // How long a candidate port must stay free of a stream before it is taken.
     static constexpr std::uint32_t kStrayPacketWaitMs = 1000;
+    // Ports passed over for a stream found running there, at most, per connection attempt.
+    static constexpr std::uint32_t kMaxBusyPorts = 4;
 
     CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcapture::IChannelSink* sink,
                     std::uint32_t keepAliveInterval);
@@ -66,14 +70,18 @@ protected:
     virtual void ResumeSession() {}
 
     // Tries the candidate ports from kFirstMediaPort in steps of `step` up to `lastPort`; a port
-    // is kept when no packet from the camera reaches it within the stray-packet wait and
-    // `accept` agrees. False when the stop event is set or no port is left.
+    // is kept when no stream from the camera reaches it within the stray-packet wait (or
+    // kMaxBusyPorts ports were already passed over) and `accept` agrees. False when the stop
+    // event is set or no port is left.
     bool SearchMediaPort(std::uint16_t step, std::uint16_t lastPort,
                          const std::function<bool(std::uint16_t)>& accept);
 
     // Milliseconds since the last keep-alive, which is then counted from now when `interval`
     // has passed; true in that case.
     bool IsKeepAliveDue(std::uint32_t interval);
+
+    // The session has named its stream (or left it open): its packets are taken from now on.
+    void ExpectStream(const RTPSourceExpectation& expected) { m_sourceFilter.Open(expected); }
 
     std::uint16_t GetRtpPort() const { return m_rtpPort; }
     // The camera's IPv4 address (host order) as resolved for the current connection.
@@ -90,8 +98,8 @@ private:
     std::uint64_t m_lastKeepAliveMs = 0;  // monotonic; 0 until the first keep-alive
     std::uint16_t m_rtpPort = 0;
     std::unique_ptr<CRTPReceiver> m_receiver;
-    CEvent m_packetEvent{false, false};
-    std::atomic<bool> m_watchingPort{false};  // a candidate port is being tested
+    CEvent m_packetEvent{false, false};  // a stream reached the candidate port
+    CRTPSourceFilter m_sourceFilter;
     std::atomic<bool> m_connecting{false};
     std::atomic<std::uint32_t> m_cameraAddress{0};
     // Receive thread only (each connection's thread starts after the worker reset them).

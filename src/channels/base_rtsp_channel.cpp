@@ -20,7 +20,11 @@ bool CBaseRTSPChannel::CreateSession() {
         m_client = std::move(client);
         if (m_interrupted) m_client->Interrupt();
     }
-    m_rtcp = std::make_unique<CRTCPResponder>();
+    RTCPResponderSettings settings;
+    // Called on the responder's thread; the status counters take no lock.
+    settings.onForeign = [this] { m_status.CountForeign(); };
+    settings.onMalformed = [this] { m_status.CountMalformedRtcp(); };
+    m_rtcp = std::make_unique<CRTCPResponder>(std::move(settings));
     return true;
 }
 
@@ -69,6 +73,10 @@ bool CBaseRTSPChannel::OpenSession() {
     if (!Request(RTSPMethod::kDescribe, "DESCRIBE") || IsStopSet()) return false;
     OnDescribed();
     if (!Request(RTSPMethod::kSetup, "SETUP") || IsStopSet()) return false;
+    // Before PLAY: the camera may send its first packets before its PLAY answer reaches us.
+    const RTSPResponse& answer = m_client->GetResponse();
+    ExpectStream(RTPSourceExpectation{answer.serverRtpPort, answer.ssrcNamed, answer.ssrc});
+    m_rtcp->SetCameraPort(answer.serverRtcpPort);
     return Request(RTSPMethod::kPlay, "PLAY");
 }
 

@@ -35,6 +35,8 @@ void CChannelStatus::CountGap() { Add(m_gaps, 1); }
 void CChannelStatus::CountFrame() { Add(m_frames, 1); }
 void CChannelStatus::CountRefused() { Add(m_refused, 1); }
 void CChannelStatus::CountNoBuffer() { Add(m_noBuffer, 1); }
+void CChannelStatus::CountForeign() { Add(m_foreign, 1); }
+void CChannelStatus::CountMalformedRtcp() { Add(m_malformedRtcp, 1); }
 
 void CChannelStatus::SetKernelDrops(std::uint32_t dropsOnSocket) {
     m_kernelDropsOpen.store(dropsOnSocket, std::memory_order_relaxed);
@@ -102,13 +104,23 @@ std::string CChannelStatus::Condition(const ChannelView& view, std::uint64_t now
 std::string CChannelStatus::Counters() const {
     const unsigned long long kernelDrops =
         Read(m_kernelDropsClosed) + m_kernelDropsOpen.load(std::memory_order_relaxed);
-    return FormatString("packets %llu, gaps %llu, frames %llu, refused %llu, no buffer %llu, kernel drops %llu",
-                        (unsigned long long)Read(m_packets), (unsigned long long)Read(m_gaps),
-                        (unsigned long long)Read(m_frames), (unsigned long long)Read(m_refused),
-                        (unsigned long long)Read(m_noBuffer), kernelDrops);
+    return FormatString(
+        "packets %llu, gaps %llu, frames %llu, refused %llu, no buffer %llu, kernel drops %llu, foreign %llu, "
+        "bad RTCP %llu",
+        (unsigned long long)Read(m_packets), (unsigned long long)Read(m_gaps), (unsigned long long)Read(m_frames),
+        (unsigned long long)Read(m_refused), (unsigned long long)Read(m_noBuffer), kernelDrops,
+        (unsigned long long)Read(m_foreign), (unsigned long long)Read(m_malformedRtcp));
 }
 
-std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus) {
+std::string DescribeWebFailure(const char* step, CCiscoClient& client) {
+    switch (client.GetLastAnswerProblem()) {
+        case CCiscoClient::AnswerProblem::kTooLarge: return FormatString("%s failed: answer too large", step);
+        case CCiscoClient::AnswerProblem::kTooManyStreams:
+            return FormatString("%s failed: more than %u streams in the answer", step,
+                                unsigned(CCiscoClient::kMaxStreamingChannels));
+        case CCiscoClient::AnswerProblem::kNone: break;
+    }
+    const std::uint32_t httpStatus = client.GetLastHttpStatus();
     if (httpStatus == 0) return FormatString("%s failed: camera unreachable or not answering", step);
     if (httpStatus == 200) return FormatString("%s refused by the camera", step);
     return FormatString("%s refused (HTTP %u)", step, httpStatus);
@@ -120,7 +132,7 @@ std::string DescribeLoginFailure(CCiscoClient& client) {
         return "web API login refused: camera asks for " + algorithm +
                " Digest, which this platform's HTTP stack lacks";
     }
-    return DescribeWebFailure("web API login", client.GetLastHttpStatus());
+    return DescribeWebFailure("web API login", client);
 }
 
 }  // namespace kestrel

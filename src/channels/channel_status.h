@@ -33,6 +33,10 @@ public:
     void CountFrame();
     void CountRefused();
     void CountNoBuffer();
+    // A datagram at the media or RTCP port that is not the session's (another address, port
+    // or SSRC); RTCP from the camera that is malformed.
+    void CountForeign();
+    void CountMalformedRtcp();
     // The kernel's count of datagrams dropped on the current socket; earlier sockets' counts
     // stay in the total.
     void SetKernelDrops(std::uint32_t dropsOnSocket);
@@ -61,6 +65,8 @@ private:
     std::atomic<std::uint64_t> m_frames{0};
     std::atomic<std::uint64_t> m_refused{0};
     std::atomic<std::uint64_t> m_noBuffer{0};
+    std::atomic<std::uint64_t> m_foreign{0};
+    std::atomic<std::uint64_t> m_malformedRtcp{0};
     std::atomic<std::uint64_t> m_kernelDropsClosed{0};  // sockets already closed
     std::atomic<std::uint32_t> m_kernelDropsOpen{0};    // the socket in use
     std::atomic<std::uint64_t> m_packetsAtConnect{0};
@@ -79,8 +85,9 @@ private:
     double m_bitsPerSecond = 0;
 };
 
-// The HTTP status of a web API failure as the operator reads it.
-std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus);
+// Why the client's last web API request failed, as the operator reads it: its HTTP status, or
+// what was wrong with the answer.
+std::string DescribeWebFailure(const char* step, CCiscoClient& client);
 // Why the client's login failed, naming a Digest algorithm the platform cannot answer.
 std::string DescribeLoginFailure(CCiscoClient& client);
 

@@ -11,6 +11,7 @@ namespace {
 using platform::SocketError;
 
 constexpr std::uint8_t kVersion2OneItem = 0x81;  // V=2, P=0, count 1
+constexpr std::uint8_t kPacketTypeSenderReport = 200;
 constexpr std::uint8_t kPacketTypeReceiverReport = 201;
 constexpr std::uint8_t kPacketTypeSourceDescription = 202;
 constexpr std::uint8_t kPacketTypeBye = 203;
@@ -20,6 +21,10 @@ constexpr std::uint16_t kReceiverReportWords = 7;
 constexpr std::uint16_t kSourceDescriptionWords = 8;
 constexpr std::uint16_t kByeWords = 1;
 constexpr std::uint32_t kDelaySinceLastReport = 1;
+constexpr std::size_t kRTCPHeaderLength = 4;
+constexpr std::size_t kReportBlockLength = 24;
+constexpr std::size_t kSenderInfoLength = 20;
+constexpr std::size_t kSsrcLength = 4;
 constexpr std::size_t kMaxStoredCname = 128;
 constexpr std::size_t kReceiveBufferLength = 4096;
 constexpr std::uint32_t kSocketBufferBytes = 65536;
@@ -37,9 +42,17 @@ void PutBig32(std::uint8_t* p, std::uint32_t value) {
     p[3] = static_cast<std::uint8_t>(value);
 }
 
-// Byte `index` of the received datagram, or zero past its end.
-std::uint8_t ByteOrZero(const std::uint8_t* data, std::size_t length, std::size_t index) {
-    return index < length ? data[index] : 0;
+std::uint8_t Version(std::uint8_t first) { return first >> 6; }
+bool HasPadding(std::uint8_t first) { return (first & 0x20) != 0; }
+std::size_t ReportCount(std::uint8_t first) { return first & 0x1F; }
+
+// The bytes of the packet starting at `header`: its length field counts 32-bit words minus one.
+std::size_t PacketLength(const std::uint8_t* header) {
+    return (std::size_t(header[2]) << 8 | header[3]) * 4 + kRTCPHeaderLength;
+}
+
+void Notify(const std::function<void()>& callback) {
+    if (callback) callback();
 }
 
 bool IsPassingReceiveError(SocketError error) {
@@ -59,6 +72,26 @@ bool IsPassingReceiveError(SocketError error) {
 
 }  // namespace
 
+bool IsValidRTCPCompound(const std::uint8_t* data, std::size_t length) {
+    if (length < kRTCPHeaderLength + kSsrcLength) return false;
+    const std::uint8_t type = data[1];
+    if (type != kPacketTypeSenderReport && type != kPacketTypeReceiverReport) return false;
+    if (HasPadding(data[0])) return false;
+    const std::size_t fixed = kRTCPHeaderLength + kSsrcLength + (type == kPacketTypeSenderReport ? kSenderInfoLength : 0);
+    if (PacketLength(data) < fixed + ReportCount(data[0]) * kReportBlockLength) return false;
+    std::size_t at = 0;
+    while (at < length) {
+        if (length - at < kRTCPHeaderLength) return false;
+        const std::uint8_t* header = data + at;
+        if (Version(header[0]) != 2) return false;
+        const std::size_t packet = PacketLength(header);
+        if (packet > length - at) return false;
+        at += packet;
+        if (HasPadding(header[0]) && at != length) return false;
+    }
+    return true;
+}
+
 std::array<std::uint8_t, kRTCPAnswerLength> BuildRTCPAnswer(std::uint32_t ownSsrc, const std::string& cname,
                                                             const std::uint8_t* received, std::size_t length) {
     std::array<std::uint8_t, kRTCPAnswerLength> answer{};
@@ -67,10 +100,11 @@ std::array<std::uint8_t, kRTCPAnswerLength> BuildRTCPAnswer(std::uint32_t ownSsr
     report[1] = kPacketTypeReceiverReport;
     PutBig16(report + 2, kReceiverReportWords);
     PutBig32(report + 4, ownSsrc);
-    for (std::size_t i = 0; i < 4; ++i) {
-        report[8 + i] = ByteOrZero(received, length, 4 + i);    // SSRC of the source
-        report[24 + i] = ByteOrZero(received, length, 10 + i);  // LSR: middle of the NTP time
-    }
+    const bool senderReport = length >= kRTCPHeaderLength + kSsrcLength + kSenderInfoLength &&
+                              received[1] == kPacketTypeSenderReport;
+    if (length >= kRTCPHeaderLength + kSsrcLength) std::memcpy(report + 8, received + 4, 4);  // SSRC of the source
+    // LSR: the middle of the last Sender Report's NTP time, zero without one (RFC 3550 6.4.1).
+    if (senderReport) std::memcpy(report + 24, received + 10, 4);
     // Fraction and cumulative loss, extended highest sequence and jitter stay zero: no
     // statistics are kept.
     PutBig32(report + 28, kDelaySinceLastReport);
@@ -132,6 +166,7 @@ bool CRTCPResponder::Start(std::uint16_t port, std::uint32_t cameraAddress) {
         m_socket = std::move(socket);
         m_port = bound.port;
         m_stop.store(false);
+        m_cameraPort.store(0);
         m_silenced.store(false);
         m_cameraAddress = cameraAddress;
         m_ssrc = m_settings.random ? m_settings.random() : ProcessRandom32();
@@ -194,8 +229,7 @@ void CRTCPResponder::Run() {
     }
     platform::UdpSocket& socket = *m_socket;
     std::array<std::uint8_t, kReceiveBufferLength> buffer{};
-    platform::Ipv4Endpoint lastSender;
-    bool haveSender = false;
+    std::uint16_t latchedPort = 0;  // the camera's RTCP port when its session named none
 
     while (!m_stop.load()) {
         const SocketError waited = socket.WaitReadable(m_settings.receiveTimeoutMs);
@@ -208,12 +242,19 @@ void CRTCPResponder::Run() {
         const SocketError result = socket.ReceiveFrom(buffer.data(), buffer.size(), received, from);
         if (IsPassingReceiveError(result)) continue;
         if (result != SocketError::kNone) break;
-        // Anyone else could make us send 68 bytes for each of theirs, or end us with a short
-        // datagram.
-        if (from.address != camera) continue;
-        lastSender = from;
-        haveSender = true;
-        if (received < kRTCPMinAnsweredLength) break;
+        // Anyone else could make us send 68 bytes for each of theirs, or send our answers and
+        // BYE wherever they like.
+        const std::uint16_t named = m_cameraPort.load();
+        if (from.address != camera || (named != 0 && from.port != named) ||
+            (named == 0 && latchedPort != 0 && from.port != latchedPort)) {
+            Notify(m_settings.onForeign);
+            continue;
+        }
+        if (!IsValidRTCPCompound(buffer.data(), received)) {
+            Notify(m_settings.onMalformed);
+            continue;
+        }
+        if (named == 0) latchedPort = from.port;
 
         const auto answer = BuildRTCPAnswer(ssrc, cname, buffer.data(), received);
         if (m_silenced.load()) break;
@@ -221,10 +262,11 @@ void CRTCPResponder::Run() {
     }
 
     m_stop.store(true);
-    // Without a datagram from the camera its RTCP port is unknown: no BYE then.
-    if (haveSender && !m_silenced.load()) {
+    // Without the camera's RTCP port known, there is nowhere to send the BYE.
+    const std::uint16_t port = m_cameraPort.load() != 0 ? m_cameraPort.load() : latchedPort;
+    if (port != 0 && !m_silenced.load()) {
         const auto bye = BuildRTCPBye(ssrc);
-        socket.SendTo(bye.data(), bye.size(), lastSender);
+        socket.SendTo(bye.data(), bye.size(), platform::Ipv4Endpoint{camera, port});
     }
     // The socket is closed by the owner after the join, so WaitForStop never touches a closed one.
     m_running.store(false);

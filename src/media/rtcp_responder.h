@@ -1,11 +1,13 @@
 // Keeps a camera's RTP session alive from the receiving side: binds the session's RTCP port
-// and answers every RTCP packet from the camera with a Receiver Report and a Source
-// Description carrying a CNAME (RFC 3550 6.4.2, 6.5); sends a BYE when it stops. It keeps no
-// reception statistics.
+// and answers every well-formed RTCP packet from the camera's RTCP port with a Receiver Report
+// and a Source Description carrying a CNAME (RFC 3550 6.4.2, 6.5); sends a BYE there when it
+// stops. It keeps no reception statistics. Datagrams from anywhere else, and malformed ones,
+// are dropped and reported through the settings' callbacks; none of them ends the responder.
 //
-// Threading: Start, RequestStop and WaitForStop are called by the owner (the session channel's
-// worker); the responder's own thread is the only user of the socket after Start. The stop
-// request is seen within the receive time-out.
+// Threading: Start, SetCameraPort, RequestStop and WaitForStop are called by the owner (the
+// session channel's worker); the responder's own thread is the only user of the socket after
+// Start, and the only caller of the callbacks. The stop request is seen within the receive
+// time-out.
 #ifndef QUILLON_MEDIA_RTCP_RESPONDER_H
 #define QUILLON_MEDIA_RTCP_RESPONDER_H
 
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,12 +35,14 @@ constexpr std::size_t kRTCPByeLength = 8;
 // it with the zero octet that ends the item list.
 constexpr std::size_t kRTCPCnameFieldLength = 26;
 constexpr std::size_t kRTCPMaxCnameLength = kRTCPCnameFieldLength - 1;
-// Shorter datagrams end the responder.
-constexpr std::size_t kRTCPMinAnsweredLength = 11;
+// True for a compound RTCP packet that passes RFC 3550 A.2's checks: every packet of version 2,
+// the first a Sender or Receiver Report long enough for its report blocks and without padding,
+// only the last one padded, and the packets' lengths adding up to the datagram's.
+bool IsValidRTCPCompound(const std::uint8_t* data, std::size_t length);
 
-// The answer to one received RTCP datagram: a Receiver Report for the SSRC in its bytes 4-7,
-// with the LSR from its bytes 10-13 (bytes the datagram does not have count as zero), then the
-// Source Description. `cname` longer than kRTCPMaxCnameLength is cut to that length.
+// The answer to one valid RTCP compound packet: a Receiver Report for the SSRC in its bytes
+// 4-7, with the LSR from bytes 10-13 when it is a Sender Report (else zero), then the Source
+// Description. `cname` longer than kRTCPMaxCnameLength is cut to that length.
 std::array<std::uint8_t, kRTCPAnswerLength> BuildRTCPAnswer(std::uint32_t ownSsrc, const std::string& cname,
                                                             const std::uint8_t* received, std::size_t length);
 std::array<std::uint8_t, kRTCPByeLength> BuildRTCPBye(std::uint32_t ownSsrc);
@@ -48,6 +53,8 @@ struct RTCPResponderSettings {
     std::uint32_t localAddress = platform::kIpv4Any;  // the address the RTCP port binds to
     std::uint32_t receiveTimeoutMs = 500;             // how often the stop request is looked at
     std::uint32_t stopTimeoutMs = 10000;              // WaitForStop's bound
+    std::function<void()> onForeign;    // a datagram from another address or port; may be empty
+    std::function<void()> onMalformed;  // a datagram from the camera that is no valid RTCP; may be empty
 };
 
 class CRTCPResponder {
@@ -60,9 +67,12 @@ public:
     CRTCPResponder& operator=(const CRTCPResponder&) = delete;
 
     // Binds `port` and starts the thread. Only datagrams from `cameraAddress` (host byte order)
-    // are answered or can end the responder; others are ignored. False when the socket cannot be
-    // bound or set up, or when the responder is already running.
+    // are answered. False when the socket cannot be bound or set up, or when the responder is
+    // already running.
     bool Start(std::uint16_t port, std::uint32_t cameraAddress);
+    // The camera's RTCP port as its session named it; 0 (or no call) takes the port of the
+    // first valid packet from the camera's address. Only that port is answered.
+    void SetCameraPort(std::uint16_t port) { m_cameraPort.store(port); }
     void RequestStop();
     // Waits up to the stop time-out for the thread; false when it had to be cut short, in which
     // case the thread sends nothing more and is joined before this returns.
@@ -82,6 +92,7 @@ private:
     std::atomic<bool> m_running{false};
     // Set when WaitForStop gave up waiting: the thread must not send any more.
     std::atomic<bool> m_silenced{false};
+    std::atomic<std::uint16_t> m_cameraPort{0};
     mutable std::mutex m_setupLock;  // guards m_port, m_ssrc, m_cname and m_cameraAddress
     std::uint16_t m_port = 0;
     std::uint32_t m_ssrc = 0;

@@ -301,6 +301,9 @@ bool CRTSPResponseParser::DispatchHeader(std::string_view line) {
         return ParseUnsigned(value, 0xFFFFFFFFu, m_response.contentLength);
     case RTSPHeaderKind::kSession:
         return ParseSessionHeader(value);
+    case RTSPHeaderKind::kTransport:
+        ParseTransportHeader(value);
+        return true;
     default:
         return true;
     }
@@ -321,6 +324,40 @@ bool CRTSPResponseParser::ParseSessionHeader(std::string_view value) {
     if (!ParseUnsigned(Trim(timeout), kMaxSessionTimeout, seconds) || seconds == 0) seconds = kFallbackSessionTimeout;
     m_response.sessionTimeout = seconds;
     return true;
+}
+
+// RFC 2326 12.39: server_port is a port or a pair "rtp-rtcp", ssrc eight hex digits. A value
+// that does not read counts as not named, so the stream is still taken, only less strictly
+// checked.
+void CRTSPResponseParser::ParseTransportHeader(std::string_view value) {
+    m_response.serverRtpPort = 0;
+    m_response.serverRtcpPort = 0;
+    m_response.ssrcNamed = false;
+    m_response.ssrc = 0;
+    const std::string parameters = ToLowerCopy(value);
+    const std::string ports = GetParameterValue(parameters, "server_port", "=", ";,");
+    const std::size_t dash = ports.find('-');
+    std::uint32_t rtp = 0;
+    std::uint32_t rtcp = 0;
+    if (ParseUnsigned(Trim(std::string_view(ports).substr(0, dash)), 0xFFFF, rtp) && rtp != 0) {
+        if (dash == std::string::npos) {
+            rtcp = rtp + 1 <= 0xFFFF ? rtp + 1 : 0;
+        } else if (!ParseUnsigned(Trim(std::string_view(ports).substr(dash + 1)), 0xFFFF, rtcp) || rtcp == 0) {
+            rtp = 0;
+        }
+        m_response.serverRtpPort = static_cast<std::uint16_t>(rtp);
+        m_response.serverRtcpPort = static_cast<std::uint16_t>(rtp != 0 ? rtcp : 0);
+    }
+    const std::string ssrc = std::string(Trim(GetParameterValue(parameters, "ssrc", "=", ";,")));
+    if (ssrc.empty() || ssrc.size() > 8) return;
+    std::uint32_t number = 0;
+    for (char c : ssrc) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return;
+        number = number << 4 | std::uint32_t(digit);
+    }
+    m_response.ssrcNamed = true;
+    m_response.ssrc = number;
 }
 
 bool CRTSPResponseParser::ParseAuthChallenge(std::string_view value, bool& challengeSeen) {

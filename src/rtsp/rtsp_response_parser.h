@@ -42,6 +42,12 @@ struct RTSPResponse {
     std::string videoControl;
     std::string audioControl;
     std::string metadataControl;
+    // What the last Transport header named: the camera's RTP and RTCP source ports (0 when not
+    // named or not readable) and the stream's SSRC.
+    std::uint16_t serverRtpPort = 0;
+    std::uint16_t serverRtcpPort = 0;
+    bool ssrcNamed = false;
+    std::uint32_t ssrc = 0;
     // The challenge of the last 401 (the strongest scheme offered that we can answer).
     RTSPAuthType authType = RTSPAuthType::kNone;
     std::string realm;
@@ -138,6 +144,7 @@ private:
     bool ReadStatusLine(std::string_view line);
     bool DispatchHeader(std::string_view line);
     bool ParseSessionHeader(std::string_view value);
+    void ParseTransportHeader(std::string_view value);
     bool ParseAuthChallenge(std::string_view value, bool& challengeSeen);
     bool TakeChallengeIfStronger(const AuthChallenge& challenge);
     bool ParseSdp(std::string_view body);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -62,16 +63,17 @@ TEST(RTCPAnswerTest, LayoutAndCnameShortening) {
         Bytes expected;
     };
     const std::string name25(25, 'n');
+    Bytes receiverReport = kSenderReport;
+    receiverReport[1] = 201;
     const Case cases[] = {
         {"SenderReport", kSenderReport, "camhost", Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, "camhost")},
+        // Only a Sender Report carries an NTP time to echo.
+        {"ReceiverReport", receiverReport, "camhost", Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0, 0, 0, 0}, "camhost")},
         // 25 characters fit with the zero octet that ends the item list.
         {"Cname25", kSenderReport, name25, Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, name25)},
         // Longer names are cut so the length octet equals the octets sent.
         {"Cname40", kSenderReport, name25 + std::string(15, 'x'),
          Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, name25)},
-        // 11 bytes: the LSR octets the datagram lacks are zero, not left-over bytes.
-        {"ElevenBytes", Bytes(kSenderReport.begin(), kSenderReport.begin() + 11), "camhost",
-         Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0, 0, 0}, "camhost")},
     };
     for (const Case& c : cases) {
         const auto answer = BuildRTCPAnswer(kOwnSsrc, c.cname, c.received.data(), c.received.size());
@@ -80,6 +82,42 @@ TEST(RTCPAnswerTest, LayoutAndCnameShortening) {
     }
     const auto bye = BuildRTCPBye(kOwnSsrc);
     EXPECT_EQ(Bytes(bye.begin(), bye.end()), kBye);
+}
+
+Bytes Joined(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+TEST(RTCPAnswerTest, CompoundPacketsAreCheckedAsRfc3550A2Says) {
+    const Bytes emptyReceiverReport{0x80, 201, 0x00, 0x01, 0xAA, 0xBB, 0xCC, 0xDD};
+    const Bytes sdes{0x81, 202, 0x00, 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 1, 1, 'c', 0};
+    Bytes paddedSdes = sdes;
+    paddedSdes[0] |= 0x20;
+    struct Case {
+        const char* name;
+        Bytes datagram;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"sender report", kSenderReport, true},
+        {"receiver report without blocks", emptyReceiverReport, true},
+        {"report then description", Joined(kSenderReport, sdes), true},
+        {"last packet padded", Joined(kSenderReport, paddedSdes), true},
+        {"empty", {}, false},
+        {"ten bytes", Bytes(kSenderReport.begin(), kSenderReport.begin() + 10), false},
+        {"header only", Bytes(emptyReceiverReport.begin(), emptyReceiverReport.begin() + 4), false},
+        {"version 1", Bytes{0x40, 201, 0x00, 0x01, 0xAA, 0xBB, 0xCC, 0xDD}, false},
+        {"first packet a description", sdes, false},
+        {"first packet padded", Bytes{0xA0, 201, 0x00, 0x01, 0xAA, 0xBB, 0xCC, 0xDD}, false},
+        {"padding before the last packet", Joined(paddedSdes, kSenderReport), false},
+        {"sender report shorter than its sender info", Bytes{0x80, 200, 0x00, 0x01, 0xAA, 0xBB, 0xCC, 0xDD}, false},
+        {"report block announced, not sent", Bytes{0x81, 201, 0x00, 0x01, 0xAA, 0xBB, 0xCC, 0xDD}, false},
+        {"length beyond the datagram", Bytes{0x80, 201, 0x00, 0x09, 0xAA, 0xBB, 0xCC, 0xDD}, false},
+        {"bytes left after the last packet", Joined(emptyReceiverReport, {0x80, 202}), false},
+        {"second packet of another version", Joined(emptyReceiverReport, {0x00, 202, 0x00, 0x00}), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsValidRTCPCompound(c.datagram.data(), c.datagram.size()), c.valid) << c.name;
 }
 
 class RTCPResponderTest : public testing::Test {
@@ -91,6 +129,8 @@ protected:
 
     RTCPResponderSettings Settings() {
         RTCPResponderSettings settings;
+        settings.onForeign = [this] { ++m_foreign; };
+        settings.onMalformed = [this] { ++m_malformed; };
         settings.random = [] { return kOwnSsrc; };
         settings.hostName = "camhost";
         settings.localAddress = platform::kIpv4Loopback;
@@ -107,6 +147,8 @@ protected:
 
     SocketsScope m_sockets;
     UdpTestPeer m_camera;
+    std::atomic<int> m_foreign{0};
+    std::atomic<int> m_malformed{0};
 };
 
 TEST_F(RTCPResponderTest, AnswersEveryPacketAndSaysByeOnStop) {
@@ -115,15 +157,15 @@ TEST_F(RTCPResponderTest, AnswersEveryPacketAndSaysByeOnStop) {
     ASSERT_NE(port, 0);
     EXPECT_EQ(responder.GetSsrc(), kOwnSsrc);
 
-    // Any RTCP type is answered, from the address it came from.
+    // Either report is answered, from the responder's port.
     Bytes receiverReport = kSenderReport;
     receiverReport[1] = 201;
-    for (const Bytes& packet : {kSenderReport, receiverReport}) {
+    for (const Bytes& packet : {kSenderReport, receiverReport, kSenderReport}) {
         ASSERT_TRUE(m_camera.SendTo(port, packet));
         Bytes answer;
         platform::Ipv4Endpoint from;
         ASSERT_TRUE(m_camera.Receive(answer, kWaitMs, &from));
-        EXPECT_EQ(answer, Answer({0xAA, 0xBB, 0xCC, 0xDD}, {0x03, 0x04, 0x05, 0x06}, "camhost"));
+        EXPECT_EQ(answer.size(), kRTCPAnswerLength);
         EXPECT_EQ(from.port, port);
     }
 
@@ -135,16 +177,42 @@ TEST_F(RTCPResponderTest, AnswersEveryPacketAndSaysByeOnStop) {
     EXPECT_FALSE(responder.IsRunning());
 }
 
-TEST_F(RTCPResponderTest, ShortDatagramFromCameraEndsWithBye) {
-    CRTCPResponder responder(Settings());
-    const std::uint16_t port = Start(responder);
-    ASSERT_NE(port, 0);
-    ASSERT_TRUE(m_camera.SendTo(port, Bytes(10, 0x80)));
-    Bytes bye;
-    ASSERT_TRUE(m_camera.Receive(bye, kWaitMs));
-    EXPECT_EQ(bye, kBye);
-    // The port is free for the next session, even before the owner has waited.
-    EXPECT_TRUE(responder.Start(port, platform::kIpv4Loopback));
+// Whether the session named the camera's RTCP port or the first valid packet showed it, only
+// that port is answered and hears the BYE; nothing from anywhere ends the responder.
+TEST_F(RTCPResponderTest, OnlyTheCamerasRtcpPortIsAnsweredAndNothingEndsIt) {
+    for (const bool named : {true, false}) {
+        SCOPED_TRACE(named ? "port named" : "port latched");
+        m_foreign = 0;
+        m_malformed = 0;
+        UdpTestPeer other;  // the camera's address, another port
+        ASSERT_TRUE(other.Ok());
+        CRTCPResponder responder(Settings());
+        const std::uint16_t port = Start(responder);
+        ASSERT_NE(port, 0);
+        if (named) responder.SetCameraPort(m_camera.Endpoint().port);
+        Bytes answer;
+        if (!named) {
+            ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
+            ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+        }
+        for (const Bytes& bad : {Bytes(10, 0x80), Bytes{0x80, 201, 0x00}, Bytes{0x40, 201, 0x00, 0x01, 0, 0, 0, 0}})
+            ASSERT_TRUE(m_camera.SendTo(port, bad));
+        ASSERT_TRUE(other.SendTo(port, kSenderReport));
+        ASSERT_TRUE(other.SendTo(port, Bytes(4, 0x80)));
+        EXPECT_FALSE(other.Receive(answer, 200));
+        ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
+        ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+        EXPECT_EQ(answer.size(), kRTCPAnswerLength);
+        EXPECT_TRUE(responder.IsRunning());
+        EXPECT_EQ(m_malformed.load(), 3);
+        EXPECT_EQ(m_foreign.load(), 2);
+
+        responder.RequestStop();
+        EXPECT_TRUE(responder.WaitForStop());
+        ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+        EXPECT_EQ(answer, kBye);
+        EXPECT_FALSE(other.Receive(answer, 100));
+    }
 }
 
 TEST_F(RTCPResponderTest, StrangersAreNeitherAnsweredNorAbleToEndIt) {
@@ -167,16 +235,20 @@ TEST_F(RTCPResponderTest, UnreachableCameraPortDoesNotEndIt) {
     CRTCPResponder responder(Settings());
     const std::uint16_t port = Start(responder);
     ASSERT_NE(port, 0);
+    std::uint16_t cameraPort = 0;
     {
-        // The answer to this peer meets a closed port; the ICMP report comes back.
+        // The answer to the camera meets a closed port; the ICMP report comes back.
         UdpTestPeer gone;
+        cameraPort = gone.Endpoint().port;
         ASSERT_TRUE(gone.SendTo(port, kSenderReport));
         gone.Close();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(m_camera.SendTo(port, kSenderReport));
+    UdpTestPeer back(cameraPort);
+    ASSERT_TRUE(back.Ok());
+    ASSERT_TRUE(back.SendTo(port, kSenderReport));
     Bytes answer;
-    ASSERT_TRUE(m_camera.Receive(answer, kWaitMs));
+    ASSERT_TRUE(back.Receive(answer, kWaitMs));
     EXPECT_EQ(answer.size(), kRTCPAnswerLength);
     EXPECT_TRUE(responder.IsRunning());
 }

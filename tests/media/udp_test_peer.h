@@ -25,9 +25,10 @@ private:
 
 class UdpTestPeer {
 public:
-    UdpTestPeer() {
+    // `port` 0 takes a free one.
+    explicit UdpTestPeer(std::uint16_t port = 0) {
         m_ok = m_socket.Open() == platform::SocketError::kNone &&
-               m_socket.Bind({platform::kIpv4Loopback, 0}) == platform::SocketError::kNone &&
+               m_socket.Bind({platform::kIpv4Loopback, port}) == platform::SocketError::kNone &&
                m_socket.LocalEndpoint(m_endpoint) == platform::SocketError::kNone;
     }
     bool Ok() const { return m_ok; }

@@ -100,6 +100,42 @@ TEST(RTSPResponseParserTest, ReadsStatusCSeqAndSession) {
     }
 }
 
+// What the stream's packets are checked against; a part that does not read is not named.
+TEST(RTSPResponseParserTest, ReadsTheServerPortsAndSsrcOfTheTransport) {
+    struct Case {
+        const char* comment;
+        const char* transport;
+        std::uint16_t rtp;
+        std::uint16_t rtcp;
+        bool ssrcNamed;
+        std::uint32_t ssrc;
+    };
+    const Case cases[] = {
+        {"both named", "RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971;ssrc=DEADbeef", 6970, 6971, true,
+         0xDEADBEEF},
+        {"one port: RTCP above it", "RTP/AVP;unicast;server_port=5000", 5000, 5001, false, 0},
+        {"short ssrc, names in any case", "RTP/AVP;Server_Port = 5000-5001 ;SSRC=1f", 5000, 5001, true, 0x1F},
+        {"nothing named", "RTP/AVP;unicast;client_port=3556-3557", 0, 0, false, 0},
+        {"port not a number", "RTP/AVP;server_port=x-5001;ssrc=12", 0, 0, true, 0x12},
+        {"RTCP port not a number", "RTP/AVP;server_port=5000-y", 0, 0, false, 0},
+        {"port beyond 16 bits", "RTP/AVP;server_port=65536-65537", 0, 0, false, 0},
+        {"port 0", "RTP/AVP;server_port=0-1", 0, 0, false, 0},
+        {"ssrc too long", "RTP/AVP;server_port=5000-5001;ssrc=123456789", 5000, 5001, false, 0},
+        {"ssrc not hex", "RTP/AVP;ssrc=12g4", 0, 0, false, 0},
+        {"ssrc empty", "RTP/AVP;ssrc=", 0, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        CRTSPResponseParser parser;
+        const std::string text = std::string("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: ") + c.transport + "\r\n\r\n";
+        EXPECT_TRUE(parser.ParseResponse(RTSPMethod::kSetup, text)) << c.comment;
+        const RTSPResponse& r = parser.GetResponse();
+        EXPECT_EQ(r.serverRtpPort, c.rtp) << c.comment;
+        EXPECT_EQ(r.serverRtcpPort, c.rtcp) << c.comment;
+        EXPECT_EQ(r.ssrcNamed, c.ssrcNamed) << c.comment;
+        EXPECT_EQ(r.ssrc, c.ssrc) << c.comment;
+    }
+}
+
 TEST(RTSPResponseParserTest, RejectsMalformedResponses) {
     struct Case {
         const char* comment;
