@@ -112,7 +112,15 @@ std::string CChannelStatus::Counters() const {
         (unsigned long long)Read(m_foreign), (unsigned long long)Read(m_malformedRtcp));
 }
 
-std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus) {
+std::string DescribeWebFailure(const char* step, CCiscoClient& client) {
+    switch (client.GetLastAnswerProblem()) {
+        case CCiscoClient::AnswerProblem::kTooLarge: return FormatString("%s failed: answer too large", step);
+        case CCiscoClient::AnswerProblem::kTooManyStreams:
+            return FormatString("%s failed: more than %u streams in the answer", step,
+                                unsigned(CCiscoClient::kMaxStreamingChannels));
+        case CCiscoClient::AnswerProblem::kNone: break;
+    }
+    const std::uint32_t httpStatus = client.GetLastHttpStatus();
     if (httpStatus == 0) return FormatString("%s failed: camera unreachable or not answering", step);
     if (httpStatus == 200) return FormatString("%s refused by the camera", step);
     return FormatString("%s refused (HTTP %u)", step, httpStatus);
@@ -124,7 +132,7 @@ std::string DescribeLoginFailure(CCiscoClient& client) {
         return "web API login refused: camera asks for " + algorithm +
                " Digest, which this platform's HTTP stack lacks";
     }
-    return DescribeWebFailure("web API login", client.GetLastHttpStatus());
+    return DescribeWebFailure("web API login", client);
 }
 
 }  // namespace kestrel

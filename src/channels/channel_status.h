@@ -85,8 +85,9 @@ private:
     double m_bitsPerSecond = 0;
 };
 
-// The HTTP status of a web API failure as the operator reads it.
-std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus);
+// Why the client's last web API request failed, as the operator reads it: its HTTP status, or
+// what was wrong with the answer.
+std::string DescribeWebFailure(const char* step, CCiscoClient& client);
 // Why the client's login failed, naming a Digest algorithm the platform cannot answer.
 std::string DescribeLoginFailure(CCiscoClient& client);
 

@@ -13,7 +13,6 @@ using namespace ipcapture;
 namespace {
 constexpr const char kOutputThreadName[] = "Digital Output thread";
 constexpr const char kInputThreadName[] = "Digital Input thread";
-constexpr std::uint32_t kStartOutputState = 1;
 }  // namespace
 
 CIOBase::CIOBase(IDriver* driver, std::uint32_t tickPeriodMs) : CTickerThread(tickPeriodMs), m_driver(driver) {
@@ -42,9 +41,9 @@ bool CIOBase::Start() {
         if (m_stopping.load()) return false;  // a callback of this start stopped the service
         {
             std::lock_guard<std::mutex> guard(m_stateLock);
-            m_outputStates[port] = kStartOutputState;
+            m_outputStates[port] = kActiveState;
         }
-        GuardedWrite(port, kStartOutputState);
+        GuardedWrite(port, kActiveState);
     }
     if (m_stopping.load()) return false;
     bool result = CWorkItemThread::Start(kOutputThreadName);
@@ -91,6 +90,7 @@ std::uint32_t CIOBase::GetOutputCount() {
 }
 
 bool CIOBase::SetOutput(std::uint32_t port, std::uint32_t state) {
+    if (state != kActiveState && state != kInactiveState) return false;
     std::unique_ptr<CWorkItem> item(new (std::nothrow) CWorkItem(port, state));
     if (!item || !AddWorkItem(item.get(), false)) return false;
     item.release();  // the queue owns it now
