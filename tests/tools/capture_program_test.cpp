@@ -362,6 +362,34 @@ TEST(CaptureProgramTest, JsonProgressAndWhatTheCameraSends) {
         << messages;
 }
 
+// On a 60-column terminal every progress line fits one row, the block is erased by as many rows as
+// it has lines, and the driver's messages read as the program counts channels.
+TEST(CaptureProgramTest, ProgressFitsANarrowTerminal) {
+    if (!Installed("script") || !Installed("stty")) GTEST_SKIP() << "script (util-linux) not installed";
+    const ProgramRun run = RunProgram(
+        "env", "TERM=xterm script -qec \"stty cols 60 rows 24; " + std::string(QUILLON_CAPTURE_PROGRAM) +
+                   " capture --simulate --channels 2 -t 4 -o " + OutputFolder("terminal") + "\" /dev/null");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string erase = "\x1b[2A\r\x1b[J";  // up two rows: the two channels' lines
+    std::size_t blocks = 0;
+    std::istringstream rows(run.output);
+    for (std::string row; std::getline(rows, row);) {
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        if (row.compare(0, erase.size(), erase) == 0) {
+            row.erase(0, erase.size());
+            ++blocks;
+        }
+        if (row.size() < 3 || row.compare(row.size() - 3, 3, "\x1b[K") != 0) continue;  // not progress
+        EXPECT_LT(row.size() - 3, 60u) << row;
+        EXPECT_EQ(row.find("\x1b["), row.size() - 3) << "one line per row: " << row;
+    }
+    EXPECT_GE(blocks, 2u) << run.output;
+    EXPECT_NE(run.output.find("driver info: Video-server 127.0.0.1 (channel 1) is online"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("driver info: Video-server 127.0.0.1 (channel 2) is online"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("(channel 0)"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("kestrel::"), std::string::npos) << run.output;
+}
+
 TEST(CaptureProgramTest, BadArgumentsAndHelpAnswerAtOnce) {
     struct Case {
         const char* arguments;
