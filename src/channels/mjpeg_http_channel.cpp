@@ -75,8 +75,10 @@ bool CBaseHttpChannel::SuperviseFrames() {
     if (withoutFrames <= m_driver->GetDeviceInfo().frameTimeout) return false;
     SetState(kChannelNoFrames);
     m_status.NoteStall(withoutFrames / 1000, CameraAddressText(), false);
-    NotifySignalLost();
+    // Reported before the host hears it: a host restarting the channel from inside the
+    // callback must not turn the loss into a stop.
     SetCameraState(false);
+    NotifySignalLost();
     return true;
 }
 
