@@ -1,7 +1,6 @@
 #include "channels/base_camera_channel.h"
 
 #include <cctype>
-#include <tuple>
 
 #include "platform/clock.h"
 #include "platform/sockets.h"
@@ -69,8 +68,10 @@ std::string CBaseCameraChannel::GetStatusText() {
     ChannelView view;
     view.state = GetState();
     view.running = m_worker.IsStarted() && !IsStopSet();
+    view.rtp = ReceivesRtp();
     view.codecName = CodecName();
-    std::tie(view.width, view.height) = GetStartPictureSize();
+    view.address = CameraAddressText();
+    view.sinceFrameMs = MillisecondsSinceLastDelivery();
     return m_status.Describe(view);
 }
 
@@ -78,6 +79,7 @@ std::string CBaseCameraChannel::CameraAddressText() const { return m_driver->Get
 
 bool CBaseCameraChannel::StartWorker() {
     m_stopEvent.Reset();
+    RestartDeliveryClock();
     PrepareWorker();
     return m_worker.Start("Camera channel " + std::to_string(m_channel));
 }
@@ -121,13 +123,13 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     }
 }
 
-bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame) {
+bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame, std::uint32_t width, std::uint32_t height) {
     if (!m_sink) return false;
     if (!m_sink->DeliverFrame(frame)) {
         m_status.CountRefused();
         return false;
     }
-    m_status.CountFrame();
+    m_status.CountFrame(width, height);
     RestartDeliveryClock();
     TouchLastFrameTime();
     if (!IsStopSet()) SetCameraState(true);

@@ -36,7 +36,6 @@ std::uint32_t CBaseHttpChannel::Run() {
         const bool timedOut = IsFrameTimedOut();
         if (timedOut) {
             SetState(kChannelNoFrames);
-            m_status.NoteStall(MillisecondsSinceLastFrame() / 1000, CameraAddressText(), false);
             NotifySignalLost();
             SetCameraState(false);
         }

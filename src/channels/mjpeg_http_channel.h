@@ -26,7 +26,9 @@ public:
     CBaseHttpChannel(std::uint32_t channel, IDriver* driver, ipcapture::IChannelSink* sink, std::uint32_t mediaKind);
 
     // IMediaReceiver, on the worker.
-    bool OnFrame(ipcapture::IVideoFrame* frame) override { return DeliverFrame(frame); }
+    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) override {
+        return DeliverFrame(frame, width, height);
+    }
 
 protected:
     std::uint32_t Run() override;
