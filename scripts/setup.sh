@@ -5,7 +5,7 @@ set -eu
 packages="cmake ninja-build g++ clang lld libclang-rt-14-dev python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 wine64
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev libpugixml-dev libturbojpeg0-dev libjpeg-turbo-progs
-  curl lighttpd ffmpeg
+  curl lighttpd ffmpeg pkg-config libavformat-dev libavcodec-dev libavutil-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-rtsp python3-gi gir1.2-gstreamer-1.0
   gir1.2-gst-rtsp-server-1.0"

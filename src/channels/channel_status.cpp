@@ -106,20 +106,22 @@ std::string CChannelStatus::Describe(const ChannelView& view) {
 // 2 is the frame time-out, 3 is connecting; each with the facts of the last seconds.
 std::string CChannelStatus::Condition(const ChannelView& view, std::uint64_t nowMs) {
     if (!view.running) return "stopped";
-    const bool framesSinceConnect = Read(m_frames) != m_framesAtConnect.load(std::memory_order_relaxed);
-    if (view.state == 0) {
-        if (view.sinceFrameMs >= kQuietMs) return "connected, " + NoFrames(view, nowMs);
-        return framesSinceConnect ? Streaming(view, nowMs) : "connected, waiting for the first frame";
-    }
-    if (view.state == 2) return NoFrames(view, nowMs);
+    std::string failure;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_failure.empty()) return "connecting: " + m_failure;
+        failure = m_failure;
     }
+    const bool framesSinceConnect = Read(m_frames) != m_framesAtConnect.load(std::memory_order_relaxed);
+    if (view.state == 0) {
+        if (view.sinceFrameMs >= kQuietMs) return "connected, " + NoFrames(view, nowMs, failure);
+        return framesSinceConnect ? Streaming(view, nowMs) : "connected, waiting for the first frame";
+    }
+    if (view.state == 2) return NoFrames(view, nowMs, failure);
+    if (!failure.empty()) return "connecting: " + failure;
     // Reconnecting after a connection that brought no frames: how long there have been none.
     const std::uint64_t connected = m_connectedMs.load(std::memory_order_relaxed);
     const bool connectedSinceFrame = connected != 0 && connected + view.sinceFrameMs >= nowMs;
-    if (view.sinceFrameMs >= kQuietMs && connectedSinceFrame) return "connecting, " + NoFrames(view, nowMs);
+    if (view.sinceFrameMs >= kQuietMs && connectedSinceFrame) return "connecting, " + NoFrames(view, nowMs, failure);
     return "connecting";
 }
 
@@ -135,12 +137,14 @@ std::string CChannelStatus::Streaming(const ChannelView& view, std::uint64_t now
                         double(recent.bytes) * 8.0 / seconds / 1e6);
 }
 
-std::string CChannelStatus::NoFrames(const ChannelView& view, std::uint64_t nowMs) const {
-    // What arrived after the last frame, from the second after its own.
+// The reason is the last attempt's failure when there is one, else what arrived after the last
+// frame, from the second after its own.
+std::string CChannelStatus::NoFrames(const ChannelView& view, std::uint64_t nowMs, const std::string& failure) const {
     const std::uint64_t lastFrame = nowMs > view.sinceFrameMs ? nowMs - view.sinceFrameMs : 0;
     const Activity recent = Recent(nowMs, (lastFrame / 1000 + 1) * 1000);
-    const char* reason = nullptr;
-    if (!view.rtp) {
+    std::string reason = failure;
+    if (!reason.empty()) {
+    } else if (!view.rtp) {
         reason = recent.packets != 0 ? "the stream carries no picture" : "the stream sends nothing";
     } else if (recent.packets != 0) {
         reason = "packets arrive but make no frame";
@@ -150,7 +154,7 @@ std::string CChannelStatus::NoFrames(const ChannelView& view, std::uint64_t nowM
         reason = "no RTP arrives; UDP blocked?";
     }
     return FormatString("no frames for %u s from %s (%s)", unsigned(view.sinceFrameMs / 1000), view.address.c_str(),
-                        reason);
+                        reason.c_str());
 }
 
 std::string CChannelStatus::Counters() const {
@@ -164,7 +168,15 @@ std::string CChannelStatus::Counters() const {
         (unsigned long long)Read(m_foreign), (unsigned long long)Read(m_malformedRtcp));
 }
 
-std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus) {
+std::string DescribeWebFailure(const char* step, CCiscoClient& client) {
+    switch (client.GetLastAnswerProblem()) {
+        case CCiscoClient::AnswerProblem::kTooLarge: return FormatString("%s failed: answer too large", step);
+        case CCiscoClient::AnswerProblem::kTooManyStreams:
+            return FormatString("%s failed: more than %u streams in the answer", step,
+                                unsigned(CCiscoClient::kMaxStreamingChannels));
+        case CCiscoClient::AnswerProblem::kNone: break;
+    }
+    const std::uint32_t httpStatus = client.GetLastHttpStatus();
     if (httpStatus == 0) return FormatString("%s failed: camera unreachable or not answering", step);
     if (httpStatus == 200) return FormatString("%s refused by the camera", step);
     return FormatString("%s refused (HTTP %u)", step, httpStatus);
@@ -176,7 +188,7 @@ std::string DescribeLoginFailure(CCiscoClient& client) {
         return "web API login refused: camera asks for " + algorithm +
                " Digest, which this platform's HTTP stack lacks";
     }
-    return DescribeWebFailure("web API login", client.GetLastHttpStatus());
+    return DescribeWebFailure("web API login", client);
 }
 
 }  // namespace kestrel

@@ -86,7 +86,7 @@ private:
     Activity Recent(std::uint64_t nowMs, std::uint64_t sinceMs) const;
     std::string Condition(const ChannelView& view, std::uint64_t nowMs);
     std::string Streaming(const ChannelView& view, std::uint64_t nowMs) const;
-    std::string NoFrames(const ChannelView& view, std::uint64_t nowMs) const;
+    std::string NoFrames(const ChannelView& view, std::uint64_t nowMs, const std::string& failure) const;
     std::string Counters() const;
 
     const Clock m_clock;
@@ -111,8 +111,9 @@ private:
     std::string m_failure;
 };
 
-// The HTTP status of a web API failure as the operator reads it.
-std::string DescribeWebFailure(const char* step, std::uint32_t httpStatus);
+// Why the client's last web API request failed, as the operator reads it: its HTTP status, or
+// what was wrong with the answer.
+std::string DescribeWebFailure(const char* step, CCiscoClient& client);
 // Why the client's login failed, naming a Digest algorithm the platform cannot answer.
 std::string DescribeLoginFailure(CCiscoClient& client);
 

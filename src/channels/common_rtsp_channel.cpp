@@ -38,19 +38,30 @@ bool CCommonRtspChannel::ConfigureWith(CCiscoClient& client) {
     STREAMING_SETTING setting;
     bool configured = client.GetStreamingSetting(setting);
     if (!configured) {
-        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", client));
     } else {
         m_stream.params = GetStartParams();
         const bool changed = AdaptStreamingSetting(setting, m_stream);
+        ReportUnusableRtspPort();
         // The JPEG stream may not take every size and rate: the channel reports what it gets.
         SetStartParams(m_stream.params);
         configured = !changed || client.SetStreamingSetting(setting);
         if (!configured) {
-            m_status.SetFailure(DescribeWebFailure("writing the streaming settings", client.GetLastHttpStatus()));
+            m_status.SetFailure(DescribeWebFailure("writing the streaming settings", client));
         }
     }
     client.Disconnect();
     return configured;
+}
+
+void CCommonRtspChannel::ReportUnusableRtspPort() {
+    // Once per value the camera names, not on every reconnection.
+    if (m_stream.unusableRtspPort == m_reportedRtspPort) return;
+    m_reportedRtspPort = m_stream.unusableRtspPort;
+    if (m_reportedRtspPort.empty()) return;
+    m_driver->DebugMessage(1, "%s: the camera names RTSP port \"%s\", which is no port; using %u",
+                           "kestrel::CCommonRtspChannel::ConfigureCamera", m_reportedRtspPort.c_str(),
+                           unsigned(m_stream.rtspPort));
 }
 
 bool CCommonRtspChannel::Login() {

@@ -37,10 +37,12 @@ protected:
 
 private:
     bool ConfigureWith(CCiscoClient& client);
+    void ReportUnusableRtspPort();
 
     CCiscoClient m_webClient;
     CCiscoClient* m_configClient = nullptr;  // while ConfigureCamera runs; under m_interruptLock
     StreamRequest m_stream;                  // the worker's; the camera's names and port follow
+    std::string m_reportedRtspPort;          // the worker's: the unusable port last reported
 };
 
 class CH264RtspChannel final : public CCommonRtspChannel {

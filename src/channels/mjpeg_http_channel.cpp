@@ -5,6 +5,8 @@
 #include "channels/streaming_adaptation.h"
 #include "media/jpeg_media_parser.h"
 #include "media/mpeg_media_parser.h"
+#include "runtime/auth_challenge.h"
+#include "runtime/string_helpers.h"
 
 namespace kestrel {
 
@@ -12,6 +14,7 @@ using namespace ipcapture;
 
 namespace {
 constexpr const char kVideoObject[] = "/img/video.mjpeg";
+constexpr const char kMultipartType[] = "multipart/";
 }  // namespace
 
 CBaseHttpChannel::CBaseHttpChannel(std::uint32_t channel, IDriver* driver, IChannelSink* sink, std::uint32_t mediaKind)
@@ -21,8 +24,16 @@ CBaseHttpChannel::CBaseHttpChannel(std::uint32_t channel, IDriver* driver, IChan
     if (m_parser) m_parser->SetClient(this);
 }
 
+bool CBaseHttpChannel::OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) {
+    if (!DeliverFrame(frame, width, height)) return false;
+    ++m_framesDelivered;
+    return true;
+}
+
 std::uint32_t CBaseHttpChannel::Run() {
+    RestartDeliveryClock();
     for (;;) {
+        const std::uint64_t framesBefore = m_framesDelivered;
         if (OpenStream()) {
             SetState(kChannelStreaming);
             TouchLastFrameTime();
@@ -33,32 +44,39 @@ std::uint32_t CBaseHttpChannel::Run() {
         m_sender.CloseRequest();
         // A stop asked by the host is no lost signal: the state stays 3 and the sink hears nothing.
         if (IsStopSet()) break;
-        const bool timedOut = IsFrameTimedOut();
-        if (timedOut) {
-            SetState(kChannelNoFrames);
-            NotifySignalLost();
-            SetCameraState(false);
-        }
-        if (WaitForStop(timedOut ? kRetryAfterTimeoutMs : 0)) break;
+        const bool stalled = SuperviseFrames();
+        // Only a stream that broke while its frames flowed is reopened at once: a camera that
+        // refuses the stream or sends no pictures is not asked again, login and settings write
+        // included, faster than the retry wait.
+        const bool delivered = m_framesDelivered != framesBefore;
+        if (WaitForStop(delivered && !stalled ? 0 : kRetryAfterTimeoutMs)) break;
     }
     return 0;
 }
 
-bool CBaseHttpChannel::ReadStream() {
+void CBaseHttpChannel::ReadStream() {
     std::vector<std::uint8_t> block;
-    bool stop = IsStopSet();
     bool timedOut = false;
     std::size_t read = 1;
-    while (!stop && !timedOut && read > 0) {
+    while (!IsStopSet() && !timedOut && read > 0) {
         read = m_sender.ReadChunk(block);
         if (read > 0) {
             m_status.CountPacket(std::uint32_t(read));
             if (m_parser) m_parser->Parse(block.data(), read);
             timedOut = IsFrameTimedOut();
         }
-        stop = IsStopSet();
     }
-    return stop;
+}
+
+bool CBaseHttpChannel::SuperviseFrames() {
+    // Judged from the last frame delivered, not the last connection: a camera that takes every
+    // request but sends no picture has lost its signal all the same.
+    const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
+    if (withoutFrames <= m_driver->GetDeviceInfo().frameTimeout) return false;
+    SetState(kChannelNoFrames);
+    NotifySignalLost();
+    SetCameraState(false);
+    return true;
 }
 
 void CBaseHttpChannel::PrepareWorker() {
@@ -84,16 +102,30 @@ bool CMjpegHttpChannel::OpenStream() {
     }
     STREAMING_SETTING setting;
     if (!m_client.GetStreamingSetting(setting)) {
-        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", m_client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeWebFailure("reading the streaming settings", m_client));
         return false;
     }
     AdaptMjpegSetting(setting, GetStartParams());
     if (!m_client.SetStreamingSetting(setting)) {
-        m_status.SetFailure(DescribeWebFailure("writing the streaming settings", m_client.GetLastHttpStatus()));
+        m_status.SetFailure(DescribeWebFailure("writing the streaming settings", m_client));
         return false;
     }
     if (!m_sender.SendRequest(Web::HTTP_REQUEST("GET", kVideoObject))) {
         m_status.SetFailure("the MJPEG stream request got no answer");
+        return false;
+    }
+    return IsStreamAnswer();
+}
+
+bool CMjpegHttpChannel::IsStreamAnswer() {
+    const std::uint32_t status = m_sender.StatusCode();
+    if (status != 200) {
+        m_status.SetFailure(FormatString("MJPEG stream answered %u", unsigned(status)));
+        return false;
+    }
+    const std::string type = m_sender.QueryHeader("Content-Type");
+    if (!EqualsIgnoringAsciiCase(type.substr(0, sizeof kMultipartType - 1), kMultipartType)) {
+        m_status.SetFailure("MJPEG stream answered 200 without a multipart stream (Content-Type \"" + type + "\")");
         return false;
     }
     return true;

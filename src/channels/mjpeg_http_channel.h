@@ -20,15 +20,14 @@ namespace kestrel {
 class CBaseHttpChannel : public CBaseCameraChannel, public IMediaReceiver {
 public:
     enum MediaKind : std::uint32_t { kMediaJpeg = 0, kMediaMpeg = 1 };
-    // How long the worker waits before it tries a camera again whose frames have stopped.
+    // How long the worker waits before it tries the camera again after a pass that delivered no
+    // frame or ended in a frame time-out.
     static constexpr std::uint32_t kRetryAfterTimeoutMs = 5000;
 
     CBaseHttpChannel(std::uint32_t channel, IDriver* driver, ipcapture::IChannelSink* sink, std::uint32_t mediaKind);
 
     // IMediaReceiver, on the worker.
-    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) override {
-        return DeliverFrame(frame, width, height);
-    }
+    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) override;
 
 protected:
     std::uint32_t Run() override;
@@ -36,7 +35,8 @@ protected:
     void OnStopRequested() override;
     void OnStopOverdue() override;
 
-    // Makes the camera stream and starts the streaming request on the channel's sender.
+    // Makes the camera stream and starts the streaming request on the channel's sender; true
+    // when the camera answers it with a stream.
     virtual bool OpenStream() = 0;
     // Ends what OpenStream set up on the camera.
     virtual void CloseStream() = 0;
@@ -47,10 +47,14 @@ protected:
     Web::CHttpSender m_sender;
 
 private:
-    // True when the stop event ended the reading.
-    bool ReadStream();
+    // Reads until the stream ends, the frames stop or the channel stops.
+    void ReadStream();
+    // After a pass: state 2 and a lost signal once the last frame delivered is older than the
+    // frame time-out. True when the frames had stopped.
+    bool SuperviseFrames();
 
     std::unique_ptr<CHttpMediaParser> m_parser;
+    std::uint64_t m_framesDelivered = 0;  // the worker's
 };
 
 class CMjpegHttpChannel final : public CBaseHttpChannel {
@@ -60,6 +64,8 @@ public:
 
 private:
     bool OpenStream() override;
+    // True when the open request's answer is a multipart stream; else says why in the status.
+    bool IsStreamAnswer();
     void CloseStream() override { m_client.Disconnect(); }
     void AbortCameraRequests() override { m_client.Abort(); }
     void ResumeCameraRequests() override { m_client.ResetAbort(); }

@@ -1,5 +1,6 @@
 #include "channels/streaming_adaptation.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "runtime/string_helpers.h"
@@ -41,6 +42,16 @@ void SetVbrCaps(VIDEO_SETTING& video) {
     SetDefaultIfEmpty(video.vbrUpperCap, "6000");
 }
 
+// Leading digits, as the camera writes them. Without a port in 1-65535 there (text, 0, an
+// overflow) the connection would go nowhere on every attempt: RTSP's own port is the best guess.
+void TakeRtspPort(const std::string& text, StreamRequest& request) {
+    const std::size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    const unsigned long port = digits == 0 || digits > 5 ? 0 : std::strtoul(text.c_str(), nullptr, 10);
+    const bool usable = port >= 1 && port <= 0xFFFF;
+    request.rtspPort = usable ? std::uint16_t(port) : kDefaultRtspPort;
+    request.unusableRtspPort = usable ? std::string() : text;
+}
+
 void EnableRequestedStream(STREAMING_CHANNEL& entry, StreamRequest& request) {
     if (request.codec == kCodecJpeg) AdjustJpegStartParams(request.params);
     entry.enabled = "1";
@@ -60,8 +71,7 @@ void EnableRequestedStream(STREAMING_CHANNEL& entry, StreamRequest& request) {
     SetVbrCaps(video);
 
     request.streamName = entry.channelName;
-    // Leading digits, as the camera writes them; 0 when there are none.
-    request.rtspPort = std::uint16_t(std::strtoul(entry.transport.rtspPortNo.c_str(), nullptr, 10));
+    TakeRtspPort(entry.transport.rtspPortNo, request);
 }
 
 void DisableOtherStream(STREAMING_CHANNEL& entry) {

@@ -12,14 +12,20 @@
 
 namespace kestrel {
 
+// RTSP's own port, taken when the camera names none or none that can be used.
+constexpr std::uint16_t kDefaultRtspPort = 554;
+
 // What an RTSP channel asks of its camera stream. The adaptation updates the stream name and the
 // RTSP port from the camera, and for JPEG the start parameters it can honour.
 struct StreamRequest {
     std::uint32_t streamNumber = 1;  // 1-based position in the camera's stream list
     std::uint32_t codec = ipcapture::kCodecH264;
     std::string streamName;
-    std::uint16_t rtspPort = 554;
+    std::uint16_t rtspPort = kDefaultRtspPort;
     ipcapture::CHANNEL_PARAMS params{};
+    // The camera's rtspPortNo when it names no usable port (rtspPort is then the default);
+    // empty otherwise.
+    std::string unusableRtspPort;
 };
 
 // The camera's "videoCodecType" for a codec number; "" for an unknown one.

@@ -11,7 +11,6 @@ using namespace ipcapture;
 namespace {
 constexpr const char kOutputThreadName[] = "Digital Output thread";
 constexpr const char kInputThreadName[] = "Digital Input thread";
-constexpr std::uint32_t kStartOutputState = 1;
 }  // namespace
 
 CIOBase::CIOBase(IDriver* driver, std::uint32_t tickPeriodMs) : CTickerThread(tickPeriodMs), m_driver(driver) {
@@ -32,9 +31,9 @@ bool CIOBase::Start() {
     for (std::uint32_t port = 0; port < TrackedPortCounts().second; ++port) {
         {
             std::lock_guard<std::mutex> guard(m_stateLock);
-            m_outputStates[port] = kStartOutputState;
+            m_outputStates[port] = kActiveState;
         }
-        GuardedWrite(port, kStartOutputState);
+        GuardedWrite(port, kActiveState);
     }
     bool result = CWorkItemThread::Start(kOutputThreadName);
     result = CTickerThread::Start(kInputThreadName) && result;
@@ -67,6 +66,7 @@ std::uint32_t CIOBase::GetOutputCount() {
 }
 
 bool CIOBase::SetOutput(std::uint32_t port, std::uint32_t state) {
+    if (state != kActiveState && state != kInactiveState) return false;
     std::unique_ptr<CWorkItem> item(new (std::nothrow) CWorkItem(port, state));
     if (!item || !AddWorkItem(item.get(), false)) return false;
     item.release();  // the queue owns it now

@@ -28,6 +28,9 @@ class CIOBase : public ipcapture::ICaptureIOApi,
                 private thread::CTickerThread {
 public:
     static constexpr std::uint32_t kNoState = 0;
+    // The two states an output can be set to.
+    static constexpr std::uint32_t kActiveState = 1;
+    static constexpr std::uint32_t kInactiveState = 2;
     // More ports per direction than any camera has. A host that configures more gets this many
     // tracked (and a failing poll, as the camera reports fewer inputs), not a Start that writes
     // billions of outputs.
@@ -60,7 +63,8 @@ public:
     bool Stop() override;
     std::uint32_t GetInputCount() override;
     std::uint32_t GetOutputCount() override;
-    // Queues the write; false while stopped. Ports outside the output table are ignored later.
+    // Queues the write; false while stopped and for a state other than active or inactive.
+    // Ports outside the output table are ignored later.
     bool SetOutput(std::uint32_t port, std::uint32_t state) override;
 
 protected:

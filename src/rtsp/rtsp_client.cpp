@@ -7,16 +7,13 @@
 
 #include "rtsp/base64.h"
 #include "rtsp/digest_auth.h"
+#include "runtime/string_helpers.h"
 
 namespace kestrel {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 4096;
 constexpr std::uint32_t kInterruptPollMs = 100;
-
-// Text that goes onto a request line or into a header: a line break would end it early and
-// let the rest pass as headers of its own.
-bool IsHeaderSafe(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == text.npos; }
 
 bool IsUrlSafe(std::string_view text) { return IsHeaderSafe(text) && text.find_first_of(" \t") == text.npos; }
 
@@ -128,8 +125,9 @@ std::uint32_t CBaseRTSPClient::GetSessionTimeout() const {
 }
 
 bool CBaseRTSPClient::GetBasicCredentials(std::string& credentials) const {
-    // RFC 7617: the user-id cannot hold a colon, the server splits at the first one.
-    if (m_settings.user.find(':') != std::string::npos) return false;
+    // RFC 7617: the user-id cannot hold a colon, the server splits at the first one. Line breaks
+    // would survive Base64 into the camera's own parsing of the pair.
+    if (m_settings.user.find(':') != std::string::npos || !IsHeaderSafe(m_settings.password)) return false;
     std::string pair;
     pair.reserve(m_settings.user.size() + 1 + m_settings.password.size());
     pair += m_settings.user;
@@ -251,6 +249,9 @@ void CBaseRTSPClient::ComposeRequest(std::string& text, RTSPMethod method) {
     }
     if (!IsUrlSafe(url) || !IsHeaderSafe(response.session)) return;
 
+    // The host's user name goes into a Digest header as it is: one that would break the line is
+    // refused with the request, whichever scheme the camera asks for.
+    if (m_settings.authType != RTSPAuthType::kNone && !IsHeaderSafe(m_settings.user)) return;
     std::string& authorization = m_authorization;
     authorization.clear();
     if (m_settings.authType == RTSPAuthType::kBasic) {

@@ -54,4 +54,6 @@ bool IsInteger(const std::string& text, std::int32_t& value) {
     return true;
 }
 
+bool IsHeaderSafe(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == text.npos; }
+
 }  // namespace kestrel

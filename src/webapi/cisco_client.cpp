@@ -178,18 +178,21 @@ bool CCiscoClient::Transact(const Web::HTTP_REQUEST& request, std::string& respo
     response.clear();
     TSmartPtr<Web::CHttpSender> sender = GetSender();
     m_lastHttpStatus.store(0);
+    m_lastAnswerProblem.store(AnswerProblem::kNone);
     if (!sender || !sender->SendRequest(request)) return false;
     m_lastHttpStatus.store(sender->StatusCode());
     // Taken before, and whatever, the status: a login answer names its session in this header.
     if (!headerName.empty() && headerValue != nullptr) *headerValue = sender->QueryHeader(headerName);
     std::vector<std::uint8_t> body;
     if (sender->ReadAll(body) > 0 && sender->StatusCode() == 200) response.assign(body.begin(), body.end());
+    if (sender->BodyTooLarge()) m_lastAnswerProblem.store(AnswerProblem::kTooLarge);
     return !response.empty();
 }
 
 bool CCiscoClient::SendOnly(const Web::HTTP_REQUEST& request) {
     TSmartPtr<Web::CHttpSender> sender = GetSender();
     m_lastHttpStatus.store(0);
+    m_lastAnswerProblem.store(AnswerProblem::kNone);
     if (!sender || !sender->SendRequest(request)) return false;
     m_lastHttpStatus.store(sender->StatusCode());
     return true;
@@ -372,8 +375,14 @@ bool CCiscoClient::ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INF
 bool CCiscoClient::ReadStreamingSetting(const std::string& text, STREAMING_SETTING& setting) {
     return ReadDocument(text, [&](CXmlParser& doc) {
         setting.version = doc.GetNodeText("DeviceInfo/version");
-        ReadEntries(doc, "DeviceInfo/StreamingSetting/StreamingChannelList/StreamingChannelEntry", kChannelFields,
-                    setting.channels);
+        const std::string list = "DeviceInfo/StreamingSetting/StreamingChannelList/StreamingChannelEntry";
+        // Counted before any record is made: a camera's answer of 4 MiB of empty entries would
+        // otherwise become some 175 000 records and a write-back document of 150 MB.
+        if (std::size_t(doc.CountNodes(list)) > kMaxStreamingChannels) {
+            m_lastAnswerProblem.store(AnswerProblem::kTooManyStreams);
+            return false;
+        }
+        ReadEntries(doc, list, kChannelFields, setting.channels);
         return !setting.channels.empty();
     });
 }

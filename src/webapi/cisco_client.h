@@ -45,6 +45,12 @@ public:
     // Largest answer body read; the documents are a few KiB, and a 32-bit host has little address
     // space to spare for a camera that sends more.
     static constexpr std::size_t kMaxAnswerSize = 4 * 1024 * 1024;
+    // Most streams read from a settings answer: cameras have a handful, and each one read is
+    // written back whole.
+    static constexpr std::size_t kMaxStreamingChannels = 64;
+
+    // What was wrong with an answer that made an operation fail, beyond its HTTP status.
+    enum class AnswerProblem { kNone, kTooLarge, kTooManyStreams };
 
     CCiscoClient();
     virtual ~CCiscoClient();
@@ -70,6 +76,8 @@ public:
     // The HTTP status of the last request's answer; 0 when none came (no connection, a time-out,
     // an abort). Tells a refused login (401) from an unreachable camera.
     std::uint32_t GetLastHttpStatus() const { return m_lastHttpStatus.load(); }
+    // Of the last request's answer.
+    AnswerProblem GetLastAnswerProblem() const { return m_lastAnswerProblem.load(); }
     // Makes the request in progress and every later one fail at once, until ResetAbort(); for an
     // owner whose stop must not wait for a camera that hangs mid-request.
     void Abort();
@@ -81,6 +89,7 @@ public:
 
     // The readers of the response documents. Records must arrive freshly made: lists are appended to.
     bool ReadDeviceBasicInfo(const std::string& text, DEVICE_BASIC_INFO& info);
+    // Fails on more than kMaxStreamingChannels entries.
     bool ReadStreamingSetting(const std::string& text, STREAMING_SETTING& setting);
     bool ReadIOPortSetting(const std::string& text, IO_PORT_SETTING& setting);
     bool ReadIOPortStatus(const std::string& text, IO_PORT_STATUS& status);
@@ -119,6 +128,7 @@ private:
     std::string m_sessionId;
     std::atomic<bool> m_aborted{false};
     std::atomic<std::uint32_t> m_lastHttpStatus{0};
+    std::atomic<AnswerProblem> m_lastAnswerProblem{AnswerProblem::kNone};
 };
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/auth_challenge.h"
+#include "runtime/string_helpers.h"
 
 namespace Web {
 namespace {
@@ -51,10 +52,24 @@ std::uint32_t CHttpSender::SchemeToUse(const HTTP_REQUEST& request) const {
     return platform::kHttpAuthBasic;
 }
 
+bool CHttpSender::IsHeaderSafeRequest(const HTTP_REQUEST& request, std::uint32_t scheme) const {
+    if (!kestrel::IsHeaderSafe(request.method) || !kestrel::IsHeaderSafe(request.object)) return false;
+    for (const std::string& line : request.headers) {
+        if (!kestrel::IsHeaderSafe(line)) return false;
+    }
+    // The user name travels as it is in a Digest or NTLM header, and Basic carries both halves
+    // of the account; a line break there would reach the camera's header parsing.
+    if (m_device.user.empty()) return true;
+    if (!kestrel::IsHeaderSafe(m_device.user)) return false;
+    return scheme != platform::kHttpAuthBasic ||
+           (kestrel::IsHeaderSafe(m_device.password) && m_device.user.find(':') == std::string::npos);
+}
+
 bool CHttpSender::SendRequest(const HTTP_REQUEST& request) {
     m_transport.CloseRequest();
     m_unansweredDigestAlgorithm.clear();
     if (request.method.empty() || request.object.empty()) return false;
+    if (!IsHeaderSafeRequest(request, SchemeToUse(request))) return false;
 
     platform::HttpTransportRequest wire;
     wire.method = request.method;
@@ -94,9 +109,11 @@ std::string CHttpSender::QueryHeader(const std::string& name) { return m_transpo
 
 std::size_t CHttpSender::ReadAll(std::vector<std::uint8_t>& out) {
     out.clear();
+    m_bodyTooLarge = false;
     if (!m_transport.HasOpenRequest()) return 0;
     std::uint32_t declared = 0;
     if (m_transport.ContentLength(declared) && declared > m_maxBodySize) {
+        m_bodyTooLarge = true;
         m_transport.CloseRequest();
         return 0;
     }
@@ -107,6 +124,7 @@ std::size_t CHttpSender::ReadAll(std::vector<std::uint8_t>& out) {
         if (out.size() + got > m_maxBodySize) {
             // A document cut at the limit could still parse; refuse it whole instead.
             out.clear();
+            m_bodyTooLarge = true;
             m_transport.CloseRequest();
             return 0;
         }

@@ -48,15 +48,19 @@ public:
     CHttpSender(const CHttpSender&) = delete;
     CHttpSender& operator=(const CHttpSender&) = delete;
 
-    // Closes any open request, then sends this one. True when a response of any status arrived;
+    // Closes any open request, then sends this one; refused without traffic when its method,
+    // object, header lines or the account would break a line. True when a response of any status arrived;
     // that request stays open for reading. On the first 401 the server's preferred scheme is
     // taken for good and the request is sent once more under it. A 401 that this platform's HTTP
     // stack cannot answer at all fails at once (UnansweredDigestAlgorithm).
     bool SendRequest(const HTTP_REQUEST& request);
     std::string QueryHeader(const std::string& name);
     // The whole body of the open request. A body over the size limit is a failure: `out` is left
-    // empty and the request closed. A read time-out keeps the bytes that did arrive.
+    // empty, the request closed and BodyTooLarge() true. A read time-out keeps the bytes that did
+    // arrive.
     std::size_t ReadAll(std::vector<std::uint8_t>& out);
+    // The last ReadAll refused a body over the size limit.
+    bool BodyTooLarge() const { return m_bodyTooLarge; }
     // One read of at most kChunkSize bytes; 0 at the end, on failure or after the time-out.
     std::size_t ReadChunk(std::vector<std::uint8_t>& out);
     void CloseRequest();
@@ -79,6 +83,8 @@ public:
 
 private:
     std::uint32_t SchemeToUse(const HTTP_REQUEST& request) const;
+    // Nothing the request or the account puts on the wire under `scheme` would break a line.
+    bool IsHeaderSafeRequest(const HTTP_REQUEST& request, std::uint32_t scheme) const;
 
     kestrel::DEVICE_INFO m_device;
     kestrel::platform::HttpTransport m_transport;
@@ -88,6 +94,7 @@ private:
     std::size_t m_chunkSize = kChunkSize;
     std::size_t m_maxBodySize = kMaxBodySize;
     std::string m_unansweredDigestAlgorithm;
+    bool m_bodyTooLarge = false;
 };
 
 }  // namespace Web

@@ -86,6 +86,8 @@ TEST(ChannelStatusTest, ConditionFollowsTheStateAndTheLastSeconds) {
          "connecting, no frames for 6 s from 10.1.2.3 (no RTP arrives; UDP blocked?)"},
         {"a failed attempt says why", 3, 6000, true, 0, 0, "RTSP DESCRIBE answered 404",
          "connecting: RTSP DESCRIBE answered 404"},
+        {"the time-out after failed attempts says why", 2, 6000, false, 30, 0, "MJPEG stream answered 404",
+         "no frames for 6 s from 10.1.2.3 (MJPEG stream answered 404)"},
         {"HTTP bytes without pictures", 2, 6000, false, 30, 0, "",
          "no frames for 6 s from 10.1.2.3 (the stream carries no picture)"},
         {"HTTP stream silent", 2, 6000, false, 0, 0, "", "no frames for 6 s from 10.1.2.3 (the stream sends nothing)"},

@@ -155,6 +155,26 @@ TEST_F(SupervisionTest, RestartedCameraStreamsAgain) {
     EXPECT_TRUE(WaitUntil([&] { return sink.Frames().size() > before + 5; }, 15s));
 }
 
+TEST_F(SupervisionTest, ACameraThatNamesNoRtspPortIsTriedOnRtspsOwnAndSaysSoOnce) {
+    StartCamera();
+    std::string document = camera->Settings().Document();
+    const std::string port = "<rtspPortNo>" + std::to_string(camera->RtspPort()) + "</rtspPortNo>";
+    ASSERT_NE(document.find(port), std::string::npos);
+    document.replace(document.find(port), port.size(), "<rtspPortNo>rtsp</rtspPortNo>");
+    ASSERT_TRUE(camera->Settings().Apply(document));
+    auto channel = StartH264();
+    // Two connection attempts, each a configuring login and a session login.
+    EXPECT_TRUE(WaitUntil([&] { return Count("http", "login") >= 4; }, 10s));
+    channel->Stop();
+    std::size_t reports = 0;
+    for (const quillon_host::DebugRecord& record : driver.Messages()) {
+        if (record.text.find("RTSP port \"rtsp\", which is no port; using 554") == std::string::npos) continue;
+        ++reports;
+        EXPECT_EQ(record.level, 1);
+    }
+    EXPECT_EQ(reports, 1u);
+}
+
 TEST_F(SupervisionTest, CameraKnownByNameAndStreamNamedWithABlankStream) {
     camsim::CameraConfig config;
     config.streams[0].channelName = "Front Door";
@@ -183,6 +203,39 @@ TEST_F(SupervisionTest, HostStopOfTheHttpChannelIsNoLostSignal) {
     EXPECT_EQ(driver.CountMessages("is offline. Channel was stopped"), 1u);
 }
 
+// A camera whose web API works but whose stream request fails: each attempt logs in and writes
+// the settings, so attempts must wait the retry wait, and the host must hear the signal lost.
+TEST_F(SupervisionTest, MjpegStreamThatIsNoStreamIsRetriedAfterAPauseAndLosesTheSignal) {
+    struct Case {
+        const char* fault;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"status http video.mjpeg 404", "(MJPEG stream answered 404) |"},
+        {"status http video.mjpeg 200", "(MJPEG stream answered 200 without a multipart stream"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartCamera();
+        ASSERT_EQ(camera->Execute(c.fault), "OK");
+        const std::uint32_t lostBefore = sink.SignalLostCount();
+        CMjpegHttpChannel channel(0, &driver, &sink);
+        ASSERT_TRUE(channel.Start(&kPal));
+        // Attempts at 0 s and after one retry wait; the third would come after two.
+        std::this_thread::sleep_for(std::chrono::milliseconds(CBaseHttpChannel::kRetryAfterTimeoutMs) + 1500ms);
+        EXPECT_EQ(Count("http", "video.mjpeg"), 2u);
+        EXPECT_EQ(Count("http", "login"), 2u);
+        // State 2, and why: the status line says both.
+        const std::string status = channel.GetStatusText();
+        EXPECT_EQ(status.rfind("no frames for ", 0), 0u) << status;
+        EXPECT_NE(status.find(c.expected), std::string::npos) << status;
+        EXPECT_EQ(channel.GetState(), kChannelNoFrames);
+        EXPECT_GT(sink.SignalLostCount(), lostBefore);
+        channel.Stop();
+        camera.reset();
+    }
+}
+
 // The status line for each reason a camera stays dark.
 TEST_F(SupervisionTest, StatusTextSaysWhyTheCameraIsDark) {
     struct Case {
@@ -197,6 +250,8 @@ TEST_F(SupervisionTest, StatusTextSaysWhyTheCameraIsDark) {
         {"HTTP refusal", camsim::AuthScheme::kDigest, "wrong", "", "connecting: web API login refused (HTTP 401) |"},
         {"DESCRIBE refused", camsim::AuthScheme::kNone, "admin", "status rtsp DESCRIBE 404",
          "connecting: RTSP DESCRIBE answered 404 |"},
+        {"settings too large", camsim::AuthScheme::kNone, "admin", "pad http StreamingSetting.xml 4200000",
+         "connecting: reading the streaming settings failed: answer too large |"},
         {"no RTP", camsim::AuthScheme::kNone, "admin", "pause 30",
          "(no RTP arrives; UDP blocked?) | packets 0, gaps 0, frames 0"},
     };

@@ -120,6 +120,37 @@ TEST(StreamingAdaptation, EmptyNameAndPortAreFilledFromTheRequest) {
     EXPECT_EQ(request.rtspPort, 554);
 }
 
+TEST(StreamingAdaptation, APortTheCameraNamesIsTakenOnlyWhenItIsAPort) {
+    struct Case {
+        const char* rtspPortNo;
+        std::uint16_t port;
+        bool unusable;
+    };
+    const Case cases[] = {
+        {"8554", 8554, false},
+        {"8554 ", 8554, false},  // leading digits, as the camera writes them
+        {"65535", 65535, false},
+        {"rtsp", 554, true},     // no digits at all: was port 0, for good
+        {"0", 554, true},
+        {"65536", 554, true},    // was cut to 16 bits: port 0
+        {"4294967850", 554, true},  // was cut to 16 bits: port 554 by chance
+        {"-1", 554, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rtspPortNo);
+        STREAMING_SETTING setting;
+        setting.channels = {Stream("Channel1", "2")};
+        setting.channels[0].transport.rtspPortNo = c.rtspPortNo;
+        StreamRequest request;
+        request.rtspPort = 8000;  // what an earlier connection took
+        request.params = CHANNEL_PARAMS{40, 50, 704, 576};
+        AdaptStreamingSetting(setting, request);
+        EXPECT_EQ(request.rtspPort, c.port);
+        EXPECT_EQ(request.unusableRtspPort, c.unusable ? c.rtspPortNo : "");
+        EXPECT_EQ(setting.channels[0].transport.rtspPortNo, c.rtspPortNo);  // the camera's own stays
+    }
+}
+
 TEST(StreamingAdaptation, MjpegRateIsCappedAndOnlyTheFirstStreamRuns) {
     struct Case {
         std::uint32_t frameInterval;

@@ -579,13 +579,18 @@ TEST(RTSPClientTest, RefusesRequestsThatWouldBreakTheirLines) {
     struct Case {
         const char* comment;
         const char* describePath;
-        const char* user;
+        std::string user;
+        std::string password;
         RTSPAuthType authType;
     };
     const Case cases[] = {
-        {"line break in path", "live\r\nX-Injected: 1", "admin", RTSPAuthType::kNone},
-        {"blank in path", "live stream", "admin", RTSPAuthType::kNone},
-        {"colon in Basic user", "live", "ad:min", RTSPAuthType::kBasic},
+        {"line break in path", "live\r\nX-Injected: 1", "admin", "secret", RTSPAuthType::kNone},
+        {"blank in path", "live stream", "admin", "secret", RTSPAuthType::kNone},
+        {"colon in Basic user", "live", "ad:min", "secret", RTSPAuthType::kBasic},
+        {"line break in Basic user", "live", "admin\r\nX-Injected: 1", "secret", RTSPAuthType::kBasic},
+        {"line feed in Basic password", "live", "admin", "sec\nret", RTSPAuthType::kBasic},
+        {"NUL in Basic password", "live", "admin", std::string("sec\0ret", 7), RTSPAuthType::kBasic},
+        {"line break in Digest user", "live", "admin\r\nX-Injected: 1", "secret", RTSPAuthType::kDigest},
     };
     for (const Case& c : cases) {
         ScriptedRtspServer server({Reply(Ok(1))});
@@ -595,7 +600,7 @@ TEST(RTSPClientTest, RefusesRequestsThatWouldBreakTheirLines) {
             RTSPConnectSettings settings = SettingsFor(server);
             settings.describePath = c.describePath;
             settings.user = c.user;
-            settings.password = "secret";
+            settings.password = c.password;
             settings.authType = c.authType;
             ASSERT_TRUE(client.Connect(settings));
             EXPECT_FALSE(client.Execute(RTSPMethod::kDescribe)) << c.comment;

@@ -295,6 +295,43 @@ TEST(CCiscoClientTest, AnswersOverTheClientsCapFail) {
     }
 }
 
+// A settings answer with `entries` empty stream entries, padded with a comment to `size` bytes.
+std::string SettingsWithEntries(std::size_t entries, std::size_t size = 0) {
+    std::string text = "<DeviceInfo><StreamingSetting><StreamingChannelList>";
+    for (std::size_t i = 0; i < entries; ++i) text += "<StreamingChannelEntry/>";
+    text += "</StreamingChannelList></StreamingSetting>";
+    if (size > text.size() + 20) text += "<!--" + std::string(size - text.size() - 20, 'x') + "-->";
+    return text + "</DeviceInfo>";
+}
+
+TEST(CCiscoClientTest, SettingsAnswersWithMoreStreamsThanACameraHasFailWithTheirReason) {
+    using Problem = CCiscoClient::AnswerProblem;
+    struct Case {
+        const char* name;
+        std::string answer;
+        std::size_t streams;  // read; 0 when the read fails
+        Problem problem;
+    };
+    const std::size_t cap = CCiscoClient::kMaxStreamingChannels;
+    const Case cases[] = {
+        {"at the stream cap", SettingsWithEntries(cap), cap, Problem::kNone},
+        {"one stream over", SettingsWithEntries(cap + 1), 0, Problem::kTooManyStreams},
+        {"a small answer of empty entries", SettingsWithEntries(20000), 0, Problem::kTooManyStreams},
+        {"over the size cap", SettingsWithEntries(1, CCiscoClient::kMaxAnswerSize + 1), 0, Problem::kTooLarge},
+    };
+    FakeCamera camera;
+    CCiscoClient client;
+    ASSERT_TRUE(client.Connect(camera.Device()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        camera.Set("/StreamingSetting.xml", Reply::Http(200, c.answer));
+        STREAMING_SETTING setting;
+        EXPECT_EQ(client.GetStreamingSetting(setting), c.streams != 0);
+        EXPECT_EQ(setting.channels.size(), c.streams);
+        EXPECT_EQ(client.GetLastAnswerProblem(), c.problem);
+    }
+}
+
 TEST(CCiscoClientTest, RunningOutOfMemoryFailsTheOperationAndNothingThrows) {
     FakeCamera camera;
     const std::string big = DeviceInfoOfSize(1024 * 1024);

@@ -69,6 +69,34 @@ TEST(CHttpSenderTest, WithoutAUserNoCredentialsAreSent) {
     for (const ReceivedRequest& request : server.Requests()) EXPECT_EQ(request.Header("Authorization"), "");
 }
 
+TEST(CHttpSenderTest, WhatWouldBreakAHeaderLineIsRefusedWithoutTraffic) {
+    struct Case {
+        const char* name;
+        std::string user;
+        std::string password;
+        std::string headerLine;
+    };
+    const Case cases[] = {
+        {"line break in the user", "admin\r\nX-Injected: 1", "secret", "Accept: */*"},
+        {"line feed in the Basic password", "admin", "sec\nret", "Accept: */*"},
+        {"NUL in the user", std::string("ad\0min", 6), "secret", "Accept: */*"},
+        {"colon in the Basic user", "ad:min", "secret", "Accept: */*"},
+        {"line break in a header line", "admin", "secret", "sessionID: S1\r\nX-Injected: 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpServer server([](const ReceivedRequest&) { return Reply::Http(200, "ok"); });
+        kestrel::DEVICE_INFO device = Device(server.Port());
+        device.user = c.user;
+        device.password = c.password;
+        CHttpSender sender(device);
+        HTTP_REQUEST request("GET", "/x");
+        request.headers = {c.headerLine};
+        EXPECT_FALSE(sender.SendRequest(request));
+        EXPECT_EQ(server.Connections(), 0);
+    }
+}
+
 TEST(CHttpSenderTest, ABodyOverTheLimitIsAFailureNotATruncatedDocument) {
     const std::string body(5000, 'x');
     TestHttpServer server([&](const ReceivedRequest& request) {

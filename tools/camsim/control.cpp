@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kHelp =
     "OK rates LOSS REORDER DUPLICATE | pause SECONDS | drop-rtsp | end-web-sessions | old-stream PORT SECONDS | "
     "status http|rtsp REQUEST CODE | delay http|rtsp REQUEST MS | never http|rtsp REQUEST | "
-    "garbage-answer http|rtsp REQUEST | count http|rtsp REQUEST | auth http|rtsp SCHEME[:ALGORITHM,...] [NONCE_MS] | "
+    "garbage-answer http|rtsp REQUEST | trickle http REQUEST MS | pad http REQUEST BYTES | count http|rtsp REQUEST | auth http|rtsp SCHEME[:ALGORITHM,...] [NONCE_MS] | "
     "garbage-rtp COUNT | input-count N|off | clear | "
     "input PORT 1|2 | inputs | outputs | triggers | rtcp | streams | sessions | ports";
 
@@ -78,6 +78,16 @@ std::string CameraSimulator::Execute(const std::string& line) {
         if (command == "delay" && words.size() == 3 && ParseNumber(words[2], a)) {
             AnswerOverride answer;
             answer.delayMs = static_cast<int>(a);
+            return override(answer);
+        }
+        if (command == "trickle" && words.size() == 3 && ParseNumber(words[2], a) && a > 0) {
+            AnswerOverride answer;
+            answer.trickleMs = static_cast<int>(a);
+            return override(answer);
+        }
+        if (command == "pad" && words.size() == 3 && ParseNumber(words[2], a) && a >= 7) {
+            AnswerOverride answer;
+            answer.padBytes = a;
             return override(answer);
         }
         if (command == "never" && words.size() == 2) {

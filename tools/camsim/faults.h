@@ -8,6 +8,7 @@
 #define QUILLON_TOOLS_CAMSIM_FAULTS_H
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -25,6 +26,8 @@ struct AnswerOverride {
     int delayMs = 0;     // wait before answering
     bool never = false;  // never answer: the connection stays open and silent
     bool garbage = false;  // random bytes instead of the answer
+    int trickleMs = 0;     // HTTP: the answer goes out one byte at a time, this far apart
+    std::size_t padBytes = 0;  // HTTP: the body grows by this many bytes (an XML comment)
 };
 
 // What happens to one outgoing RTP packet.

@@ -41,8 +41,22 @@ void WebServer::Serve(Connection& connection, const std::atomic<bool>& stopping)
         } else {
             response = m_api.Handle(request);
         }
-        if (!connection.SendAll(FormatHttpResponse(response))) return;
+        if (override.padBytes != 0) response.body += "<!--" + std::string(override.padBytes - 7, 'x') + "-->";
+        if (!SendAnswer(connection, FormatHttpResponse(response), override.trickleMs, stopping)) return;
     }
+}
+
+bool WebServer::SendAnswer(Connection& connection, const std::string& bytes, int trickleMs,
+                           const std::atomic<bool>& stopping) {
+    if (trickleMs == 0) return connection.SendAll(bytes);
+    for (char byte : bytes) {
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(trickleMs);
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            if (stopping) return false;
+        }
+        if (!connection.SendAll(&byte, 1)) return false;
+    }
+    return true;
 }
 
 void WebServer::StreamMjpeg(Connection& connection, const std::atomic<bool>& stopping) {

@@ -31,6 +31,9 @@ public:
 private:
     void Serve(Connection& connection, const std::atomic<bool>& stopping);
     void StreamMjpeg(Connection& connection, const std::atomic<bool>& stopping);
+    // All of `bytes`, or one at a time `trickleMs` apart when that is not 0.
+    static bool SendAnswer(Connection& connection, const std::string& bytes, int trickleMs,
+                           const std::atomic<bool>& stopping);
 
     WebApi& m_api;
     StreamingSettings& m_settings;
