@@ -51,8 +51,8 @@ std::uint32_t CBaseRTPChannel::Run() {
         if (WaitForStop(kPassMs)) break;
         SuperviseFrames();
     }
+    // No offline report here: a stop makes its own, and a restart is no stop.
     Teardown();
-    SetCameraState(false);
     return 0;
 }
 

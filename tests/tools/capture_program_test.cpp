@@ -43,9 +43,23 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments) 
     return run;
 }
 
+// The program as built, behind the emulator that runs it where this machine cannot.
+const std::string kCapture = std::string(QUILLON_PROGRAM_EMULATOR " ") + QUILLON_CAPTURE_PROGRAM;
+const bool kEmulated = std::string(QUILLON_PROGRAM_EMULATOR).size() > 0;
+
 ProgramRun RunCapture(const std::string& arguments) {
-    return RunProgram(QUILLON_CAPTURE_PROGRAM, arguments);
+    return RunProgram(kCapture, arguments);
 }
+
+// Builds without a container library (the cross builds) write raw streams only.
+bool WritesContainers() {
+    static const bool containers =
+        RunCapture("capture --help").output.find("no container writer") == std::string::npos;
+    return containers;
+}
+
+// The default file's extension for H.264.
+std::string DefaultExtension() { return WritesContainers() ? ".mkv" : ".h264"; }
 
 bool Installed(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -68,7 +82,7 @@ long Number(const std::string& output, const std::string& pattern) {
 // Ctrl-C after six seconds (time to start under the sanitizers too), as a person stops a
 // capture without --duration.
 ProgramRun RunInterrupted(const std::string& arguments) {
-    return RunProgram("sh", "-c '" + std::string(QUILLON_CAPTURE_PROGRAM) + " " + arguments +
+    return RunProgram("sh", "-c '" + kCapture + " " + arguments +
                                 " & pid=$!; sleep 6; kill -INT $pid; wait $pid'");
 }
 
@@ -111,16 +125,28 @@ TEST(CaptureProgramTest, EveryCodecAndFormatGivesAFileThatDecodes) {
         {"interrupted", "--codec h264", "capture.mkv", "h264", true},  // no duration: Ctrl-C ends it
     };
     std::vector<std::future<ProgramRun>> runs;
+    std::vector<const Case*> ran;
     for (const Case& c : cases) {
         std::string arguments = std::string("capture --simulate ") + c.arguments + " --size 352x288 --fps 25";
         const std::size_t out = arguments.find("OUT/");
         if (out != std::string::npos) arguments.replace(out, 3, OutputFolder(c.name));
         else arguments += " --output " + OutputFolder(c.name);  // a folder: the files go inside
         const bool interrupted = std::string(c.arguments).find("--duration") == std::string::npos;
+        if (c.times && !WritesContainers()) {
+            std::printf("skipped '%s': this build writes raw streams only\n", c.name);
+            continue;
+        }
+        if (interrupted && kEmulated) {
+            std::printf("skipped '%s': qemu-user 7.2 resumes a thread with another thread's TLS after a "
+                        "signal handler returns, so an interrupted program crashes in pthread_join\n",
+                        c.name);
+            continue;
+        }
+        ran.push_back(&c);
         runs.push_back(std::async(std::launch::async, interrupted ? RunInterrupted : RunCapture, arguments));
     }
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        const Case& c = cases[i];
+        const Case& c = *ran[i];
         const ProgramRun run = runs[i].get();
         ASSERT_EQ(run.status, 0) << c.name << ":\n" << run.output;
         const long frames = Number(run.output, "channel 1: ([0-9]+) frames");
@@ -153,6 +179,7 @@ TEST(CaptureProgramTest, EveryCodecAndFormatGivesAFileThatDecodes) {
 // gap in its frame times, plays at the stream's rate, and the summary tells of the outage.
 TEST(CaptureProgramTest, OutageShowsAsAGapInTheFileAndInTheSummary) {
     if (!Installed("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+    if (!WritesContainers()) GTEST_SKIP() << "this build writes raw streams only";
     camsim::CameraConfig config;
     config.mediaDir = QUILLON_TESTDATA_DIR;
     camsim::CameraSimulator camera(config);
@@ -195,29 +222,31 @@ TEST(CaptureProgramTest, FailedRunsLeaveAnExistingFileAsItWas) {
         const char* name;
         std::string arguments;
         int status;
-        const char* says;
-        const char* file;  // made beforehand, unless null
+        std::string says;
+        std::string file;  // made beforehand, unless empty
     } cases[] = {
-        {"exists", camera + "-o " + folder + "/keep", 2, "keep.mkv exists; -y (--overwrite) replaces it", "keep.mkv"},
+        {"exists", camera + "-o " + folder + "/keep", 2, "keep" + DefaultExtension() + " exists; -y (--overwrite) replaces it",
+         "keep" + DefaultExtension()},
         {"exists raw", camera + "--format raw -o " + folder + "/keep", 2, "keep.h264 exists", "keep.h264"},
-        {"overwrite without video", camera + "-y -o " + folder + "/keep", 1, "no video from", "keep.mkv"},
-        {"no video, no file", camera + "-o " + folder + "/fresh", 1, "no video from", nullptr},
-        {"missing folder", camera + "-o " + folder + "/missing/x", 1, "cannot create", nullptr},
+        {"overwrite without video", camera + "-y -o " + folder + "/keep", 1, "no video from", "keep" + DefaultExtension()},
+        {"no video, no file", camera + "-o " + folder + "/fresh", 1, "no video from", ""},
+        {"missing folder", camera + "-o " + folder + "/missing/x", 1, "cannot create", ""},
     };
     const std::string recording(595, 'r');
     for (const Case& c : cases) {
-        if (c.file) std::ofstream(folder + "/" + c.file, std::ios::binary) << recording;
+        if (!c.file.empty()) std::ofstream(folder + "/" + c.file, std::ios::binary) << recording;
         const ProgramRun run = RunCapture("capture " + c.arguments);
         EXPECT_EQ(run.status, c.status) << c.name << ":\n" << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.name << ":\n" << run.output;
-        if (c.file) EXPECT_EQ(ReadText(folder + "/" + c.file), recording) << c.name;
+        if (!c.file.empty()) EXPECT_EQ(ReadText(folder + "/" + c.file), recording) << c.name;
     }
-    EXPECT_FALSE(std::filesystem::exists(folder + "/fresh.mkv"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/fresh" + DefaultExtension()));
     const ProgramRun missing = RunCapture("capture " + camera + "-o " + folder + "/missing/x");
-    EXPECT_NE(missing.output.find("cannot create " + folder + "/missing/x.mkv: No such file or directory"),
+    EXPECT_NE(missing.output.find("cannot create " + folder + "/missing/x" + DefaultExtension() +
+                                  ": No such file or directory"),
               std::string::npos)
         << missing.output;
-    EXPECT_LT(missing.seconds, 2);
+    EXPECT_LT(missing.seconds, 5);
 }
 
 TEST(CaptureProgramTest, UnusableCameraEndsWithTheFailedStepWithinItsBound) {
@@ -340,7 +369,7 @@ TEST(CaptureProgramTest, IoReportsWhatHappenedAtTheCamera) {
 // else there; what the camera made of the request is said once.
 TEST(CaptureProgramTest, JsonProgressAndWhatTheCameraSends) {
     const std::string folder = OutputFolder("json");
-    const ProgramRun run = RunProgram("sh", "-c '" + std::string(QUILLON_CAPTURE_PROGRAM) +
+    const ProgramRun run = RunProgram("sh", "-c '" + kCapture +
                                                 " capture --simulate --channels 2 --size 705x577 -t 4 --progress json -o " +
                                                 folder + " 2>" + folder + "/messages'");
     ASSERT_EQ(run.status, 0) << run.output << ReadText(folder + "/messages");
@@ -360,6 +389,34 @@ TEST(CaptureProgramTest, JsonProgressAndWhatTheCameraSends) {
     EXPECT_TRUE(std::regex_search(messages, std::regex("channel 1: the camera sends 704x576 at 2[45]\\.[0-9] fps "
                                                        "\\(asked 705x577 at 25\\.0 fps\\)")))
         << messages;
+}
+
+// On a 60-column terminal every progress line fits one row, the block is erased by as many rows as
+// it has lines, and the driver's messages read as the program counts channels.
+TEST(CaptureProgramTest, ProgressFitsANarrowTerminal) {
+    if (!Installed("script") || !Installed("stty")) GTEST_SKIP() << "script (util-linux) not installed";
+    const ProgramRun run = RunProgram(
+        "env", "TERM=xterm script -qec \"stty cols 60 rows 24; " + kCapture +
+                   " capture --simulate --channels 2 -t 4 -o " + OutputFolder("terminal") + "\" /dev/null");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string erase = "\x1b[2A\r\x1b[J";  // up two rows: the two channels' lines
+    std::size_t blocks = 0;
+    std::istringstream rows(run.output);
+    for (std::string row; std::getline(rows, row);) {
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        if (row.compare(0, erase.size(), erase) == 0) {
+            row.erase(0, erase.size());
+            ++blocks;
+        }
+        if (row.size() < 3 || row.compare(row.size() - 3, 3, "\x1b[K") != 0) continue;  // not progress
+        EXPECT_LT(row.size() - 3, 60u) << row;
+        EXPECT_EQ(row.find("\x1b["), row.size() - 3) << "one line per row: " << row;
+    }
+    EXPECT_GE(blocks, 2u) << run.output;
+    EXPECT_NE(run.output.find("driver info: Video-server 127.0.0.1 (channel 1) is online"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("driver info: Video-server 127.0.0.1 (channel 2) is online"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("(channel 0)"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("kestrel::"), std::string::npos) << run.output;
 }
 
 TEST(CaptureProgramTest, BadArgumentsAndHelpAnswerAtOnce) {

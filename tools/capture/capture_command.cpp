@@ -397,7 +397,7 @@ bool CCaptureRun::Summarise() {
     bool complete = true;
     for (const CaptureCamera& camera : m_cameras) {
         for (const CaptureChannel& channel : camera.channels) {
-            totals.Add(channel.sink->Counters(), channel.last);
+            totals.Add(channel.sink->Counters(m_stopped), channel.last);
             complete = SummariseChannel(channel, seconds, listed) && complete;
         }
     }
@@ -406,7 +406,7 @@ bool CCaptureRun::Summarise() {
 }
 
 bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds, bool listed) {
-    const SinkCounters counters = channel.sink->Counters();
+    const SinkCounters counters = channel.sink->Counters(m_stopped);
     if (counters.frames == 0) {
         const std::string& condition = channel.last.status.condition;
         m_console.Error("quillon-capture: no video from " + CameraAddress(m_prepared.camera) + " " +

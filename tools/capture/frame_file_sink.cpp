@@ -73,8 +73,8 @@ void CFrameFileSink::Close() {
 
 void* CFrameFileSink::Destroy(unsigned int flags) { return kestrel::DestroyObject(this, flags); }
 
-std::int64_t CFrameFileSink::ElapsedMs() const {
-    const auto elapsed = std::chrono::steady_clock::now() - m_started;
+std::int64_t CFrameFileSink::ElapsedMs(std::chrono::steady_clock::time_point now) const {
+    const auto elapsed = now - m_started;
     return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 }
 
@@ -177,8 +177,8 @@ void CFrameFileSink::OnSignalLost() {
     ++m_counters.signalLost;
 }
 
-SinkCounters CFrameFileSink::Counters() const {
-    const std::int64_t now = ElapsedMs();
+SinkCounters CFrameFileSink::Counters(std::chrono::steady_clock::time_point at) const {
+    const std::int64_t now = ElapsedMs(at);
     std::lock_guard<std::mutex> lock(m_lock);
     SinkCounters counters = m_counters;
     counters.timing = m_timing.Figures(now);

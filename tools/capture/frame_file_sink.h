@@ -63,11 +63,12 @@ public:
     void OnChannelEvent(std::uint32_t event) override;
     void OnSignalLost() override;
 
-    SinkCounters Counters() const;
+    // The silence since the last frame counts up to `now` (a capture's end, say).
+    SinkCounters Counters(std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) const;
     const std::string& Path() const { return m_path; }
 
 private:
-    std::int64_t ElapsedMs() const;
+    std::int64_t ElapsedMs(std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) const;
     // False with the reason in `error`.
     bool Write(kestrel::ipcapture::IVideoFrame* frame, std::int64_t timeMs, std::string* error);
     bool CreateOutput(kestrel::ipcapture::IVideoFrame* frame, std::string* error);
