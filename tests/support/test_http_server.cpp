@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/sockets.h"
@@ -117,6 +118,17 @@ bool TestHttpServer::Send(SocketHandle connection, const std::string& bytes) {
     return true;
 }
 
+bool TestHttpServer::Trickle(SocketHandle connection, const Reply& reply) {
+    for (char byte : reply.trickled) {
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.trickleMs);
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+            if (m_stop.load()) return false;
+        }
+        if (!Send(connection, std::string(1, byte))) return false;
+    }
+    return true;
+}
+
 void TestHttpServer::Serve(SocketHandle connection) {
     std::string data;
     char buffer[4096];
@@ -141,6 +153,7 @@ void TestHttpServer::Serve(SocketHandle connection) {
             }
             Reply reply = m_handler(request);
             if (!reply.bytes.empty() && !Send(connection, reply.bytes)) return;
+            if (!Trickle(connection, reply)) return;
             if (reply.close) return;
             if (reply.hold) {
                 holding = true;
