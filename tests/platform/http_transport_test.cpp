@@ -215,6 +215,8 @@ TEST(HttpTransportTest, TheDeadlineEndsAnExchangeWhateverTricklesIn) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Windows ends a blocking call on a handle closed at the deadline; Wine finishes it.
+        if (IsRunningUnderWine() && c.atOnce.empty() && !c.trickled.empty()) continue;
         TestHttpServer server([&](const ReceivedRequest&) {
             Reply reply = Reply::Silence();
             reply.bytes = c.atOnce;

@@ -73,7 +73,9 @@ Reply Reply::Http(int status, const std::string& body, const std::vector<std::st
     std::string bytes = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     for (const std::string& header : headers) bytes += header + "\r\n";
     bytes += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    return Reply{bytes, false, false};
+    Reply reply;
+    reply.bytes = bytes;
+    return reply;
 }
 
 TestHttpServer::TestHttpServer(Handler handler) : m_handler(std::move(handler)) {

@@ -37,7 +37,11 @@ struct Reply {
 
     // A complete response with Content-Length.
     static Reply Http(int status, const std::string& body, const std::vector<std::string>& headers = {});
-    static Reply Silence() { return Reply{std::string(), true, false}; }
+    static Reply Silence() {
+        Reply reply;
+        reply.hold = true;
+        return reply;
+    }
 };
 
 class TestHttpServer {

@@ -282,7 +282,8 @@ TEST(CCiscoClientTest, RequestsEndWithinTheirTimeOutWhileTheCameraTrickles) {
     const std::string body = "<ResponseStatus><statusCode>1</statusCode></ResponseStatus>" + std::string(30, ' ');
     const std::string head = "HTTP/1.1 200 OK\r\nsessionID: S1\r\nContent-Length: " + std::to_string(body.size()) +
                              "\r\n\r\n";
-    {
+    // Windows ends a blocking call on a handle closed at the deadline; Wine finishes it.
+    if (!platform::IsRunningUnderWine()) {
         SCOPED_TRACE("login trickled whole");
         FakeCamera camera;
         camera.Set("/System.xml", Trickled("", head + body));
