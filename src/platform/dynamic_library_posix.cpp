@@ -4,9 +4,19 @@
 
 namespace kestrel::platform {
 
-std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path) {
+std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path, std::string* reason) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    return handle ? std::unique_ptr<CDynamicLibrary>(new CDynamicLibrary(handle)) : nullptr;
+    if (handle) return std::unique_ptr<CDynamicLibrary>(new CDynamicLibrary(handle));
+    const char* text = ::dlerror();
+    if (reason) *reason = text ? text : "unknown loader failure";
+    return nullptr;
+}
+
+bool CDynamicLibrary::IsLoaded(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) return false;
+    ::dlclose(handle);
+    return true;
 }
 
 CDynamicLibrary::~CDynamicLibrary() { ::dlclose(m_handle); }

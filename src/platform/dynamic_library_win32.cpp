@@ -4,10 +4,23 @@
 
 namespace kestrel::platform {
 
-std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path) {
+std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path, std::string* reason) {
     HMODULE handle = ::LoadLibraryA(path.c_str());
-    return handle ? std::unique_ptr<CDynamicLibrary>(new CDynamicLibrary(handle)) : nullptr;
+    if (handle) return std::unique_ptr<CDynamicLibrary>(new CDynamicLibrary(handle));
+    const DWORD code = ::GetLastError();
+    if (!reason) return nullptr;
+    char text[512] = {};
+    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                          text, sizeof text, nullptr);
+    *reason = std::string(text, length);
+    while (!reason->empty() && (reason->back() == '\n' || reason->back() == '\r' || reason->back() == ' ')) {
+        reason->pop_back();
+    }
+    *reason += " (error " + std::to_string(code) + ")";
+    return nullptr;
 }
+
+bool CDynamicLibrary::IsLoaded(const std::string& path) { return ::GetModuleHandleA(path.c_str()) != nullptr; }
 
 CDynamicLibrary::~CDynamicLibrary() { ::FreeLibrary(static_cast<HMODULE>(m_handle)); }
 

@@ -4,47 +4,66 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
+
+#include "platform/thread_native.h"
 
 namespace kestrel::platform {
 
 // Shared with the running body, so that a thread left to finish on its own (its owner destroyed
 // on it) never touches freed memory.
 struct Thread::State {
-    std::thread thread;
+    native::ThreadHandle handle = 0;  // written before the body can run
     std::mutex mutex;
     std::condition_variable endedChanged;
     bool ended = false;  // guarded by mutex
     std::atomic<std::uint32_t> id{0};
-    std::thread::id stdId;  // written before the body can run, read by the owner and the body
 };
 
 namespace {
 
-void RunBody(const std::shared_ptr<Thread::State>& state, const std::function<void()>& body,
-             ThreadPriority priority) {
-    state->id.store(CurrentThreadId());
+// The state of the Thread running on this thread, if any.
+thread_local const Thread::State* t_current = nullptr;
+
+// What the new thread receives; it owns and frees it.
+struct Launch {
+    std::shared_ptr<Thread::State> state;
+    std::function<void()> body;
+    ThreadPriority priority;
+};
+
+void RunBody(Thread::State& state, const std::function<void()>& body, ThreadPriority priority) {
     if (priority != ThreadPriority::kNormal) SetCurrentThreadPriority(priority);
     try {
         body();
     } catch (...) {
         // An exception leaving a thread would end the whole host process.
     }
-    std::lock_guard<std::mutex> lock(state->mutex);
-    state->ended = true;
-    state->endedChanged.notify_all();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.ended = true;
+    state.endedChanged.notify_all();
+}
+
+void ThreadEntry(void* argument) {
+    std::unique_ptr<Launch> launch(static_cast<Launch*>(argument));
+    // Waits until Start has stored the handle and the owner's state, so IsCurrent() is sound
+    // from the body's first line.
+    { std::lock_guard<std::mutex> gate(launch->state->mutex); }
+    t_current = launch->state.get();
+    launch->state->id.store(CurrentThreadId());
+    RunBody(*launch->state, launch->body, launch->priority);
 }
 
 }  // namespace
+
+bool IsOwnThread() { return t_current != nullptr; }
 
 Thread::Thread() = default;
 
 Thread::~Thread() {
     if (!m_state) return;
     if (IsCurrent()) {
-        m_state->thread.detach();
+        native::DetachThread(m_state->handle);
         return;
     }
     Join();
@@ -53,18 +72,10 @@ Thread::~Thread() {
 bool Thread::Start(std::function<void()> body, ThreadPriority priority) {
     if (m_state || !body) return false;
     auto state = std::make_shared<State>();
-    // The body first passes through the state's mutex, which is held here until the handle and
-    // m_state are stored, so IsCurrent() is sound from the body's first line.
+    auto launch = std::make_unique<Launch>(Launch{state, std::move(body), priority});
     std::unique_lock<std::mutex> gate(state->mutex);
-    try {
-        state->thread = std::thread([state, body = std::move(body), priority]() {
-            { std::lock_guard<std::mutex> wait(state->mutex); }
-            RunBody(state, body, priority);
-        });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    state->stdId = state->thread.get_id();
+    if (!native::StartThread(&ThreadEntry, launch.get(), kThreadStackBytes, &state->handle)) return false;
+    launch.release();  // the new thread owns it now
     m_state = state;
     return true;
 }
@@ -77,7 +88,7 @@ bool Thread::HasEnded() const {
     return m_state->ended;
 }
 
-bool Thread::IsCurrent() const { return m_state && m_state->stdId == std::this_thread::get_id(); }
+bool Thread::IsCurrent() const { return m_state && m_state.get() == t_current; }
 
 std::uint32_t Thread::Id() const { return m_state ? m_state->id.load() : 0; }
 
@@ -92,7 +103,7 @@ bool Thread::WaitForEnd(std::uint32_t timeoutMs) const {
 bool Thread::Join() {
     if (!m_state) return true;
     if (IsCurrent()) return false;
-    m_state->thread.join();
+    native::JoinThread(m_state->handle);
     m_state.reset();
     return true;
 }

@@ -1,6 +1,11 @@
 #include "platform/thread.h"
 
+#include <process.h>
 #include <windows.h>
+
+#include <utility>
+
+#include "platform/thread_native.h"
 
 namespace kestrel::platform {
 
@@ -19,3 +24,41 @@ bool SetCurrentThreadPriority(ThreadPriority priority) {
 }
 
 }  // namespace kestrel::platform
+
+namespace kestrel::platform::native {
+
+namespace {
+
+unsigned __stdcall WindowsEntry(void* argument) {
+    auto* launch = static_cast<std::pair<void (*)(void*), void*>*>(argument);
+    auto [entry, entryArgument] = *launch;
+    delete launch;
+    entry(entryArgument);
+    return 0;
+}
+
+}  // namespace
+
+bool StartThread(void (*entry)(void*), void* argument, std::size_t stackBytes, ThreadHandle* handle) {
+    auto* launch = new std::pair<void (*)(void*), void*>(entry, argument);
+    // _beginthreadex rather than CreateThread, so the C runtime sets the thread up; the size is
+    // a reservation, not a commitment.
+    std::uintptr_t thread = ::_beginthreadex(nullptr, static_cast<unsigned>(stackBytes), &WindowsEntry, launch,
+                                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == 0) {
+        delete launch;
+        return false;
+    }
+    *handle = static_cast<ThreadHandle>(thread);
+    return true;
+}
+
+void JoinThread(ThreadHandle handle) {
+    auto thread = reinterpret_cast<HANDLE>(handle);
+    ::WaitForSingleObject(thread, INFINITE);
+    ::CloseHandle(thread);
+}
+
+void DetachThread(ThreadHandle handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+}  // namespace kestrel::platform::native

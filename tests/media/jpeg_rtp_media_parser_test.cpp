@@ -125,6 +125,8 @@ TEST_F(JpegFixture, DamagedFramesAreDroppedAndTheNextOneComesThrough) {
         {"first fragment lost", 0, intact},
         {"middle fragment lost", 2, intact},
         {"table length not 128", kNone, [](auto& packets) { packets[0].payload[11] = 0x70; }},
+        {"table length 0xFFFF, past the packet", kNone,
+         [](auto& packets) { packets[0].payload[10] = packets[0].payload[11] = 0xFF; }},
         {"width 0", kNone, [](auto& packets) { packets[0].payload[6] = 0; }},
         {"payload of 8 bytes", kNone, [](auto& packets) { packets[0].payload.resize(8); }},
         {"reused tables never sent", kNone, [](auto& packets) {

@@ -101,13 +101,16 @@ TEST(CHttpSenderTest, ABodyOverTheLimitIsAFailureNotATruncatedDocument) {
     const std::string body(5000, 'x');
     TestHttpServer server([&](const ReceivedRequest& request) {
         if (request.target == "/declared") return Reply::Http(200, body);
+        // A length at the 32-bit limit, refused before anything is read.
+        if (request.target == "/largest")
+            return Reply{"HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n" + body, false, true};
         // Without a length: the body ends when the connection closes.
         return Reply{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body, false, true};
     });
     CHttpSender sender(Device(server.Port()));
     sender.SetMaxBodySize(4096);
     std::vector<std::uint8_t> out{1, 2, 3};
-    for (const char* object : {"/declared", "/undeclared"}) {
+    for (const char* object : {"/declared", "/largest", "/undeclared"}) {
         SCOPED_TRACE(object);
         ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", object)));
         EXPECT_EQ(sender.ReadAll(out), 0u);

@@ -4,15 +4,18 @@ namespace camsim {
 namespace {
 
 constexpr int kAcceptPollMs = 100;
-// One thread per connection: beyond this many, new connections are closed at once.
-constexpr std::size_t kMaxConnections = 2048;
 
 }  // namespace
 
 bool TcpServer::Start(std::uint16_t port) {
     if (m_acceptThread.joinable()) return false;
-    if (!m_listener.Listen(port)) return false;
-    m_port = m_listener.Port();
+    m_listener = std::make_unique<Listener>();
+    if (!m_listener->Listen(port)) return false;
+    {
+        std::lock_guard<std::mutex> guard(m_listenerLock);
+        m_listeningPort = m_listener->Port();
+    }
+    m_port = m_listener->Port();
     m_stopping = false;
     m_acceptThread = std::thread(&TcpServer::AcceptLoop, this);
     return true;
@@ -20,22 +23,25 @@ bool TcpServer::Start(std::uint16_t port) {
 
 bool TcpServer::Relisten(std::uint16_t port) {
     std::lock_guard<std::mutex> guard(m_listenerLock);
-    std::uint16_t old = m_port;
-    m_listener.Close();
-    if (!m_listener.Listen(port)) {
-        m_listener.Listen(old);
-        return false;
+    if (port != 0 && port == m_listeningPort) {  // back before the accept thread left it
+        m_nextListener.reset();
+        m_port = port;
+        return true;
     }
-    m_port = m_listener.Port();
+    auto next = std::make_unique<Listener>();
+    if (!next->Listen(port)) return false;
+    m_port = next->Port();
+    m_nextListener = std::move(next);
     return true;
 }
 
 void TcpServer::Stop() {
     m_stopping = true;
     if (m_acceptThread.joinable()) m_acceptThread.join();
+    m_listener.reset();
     {
         std::lock_guard<std::mutex> guard(m_listenerLock);
-        m_listener.Close();
+        m_nextListener.reset();
     }
     DropConnections();
     ReapFinished(true);
@@ -55,27 +61,42 @@ std::size_t TcpServer::OpenConnections() {
 
 void TcpServer::AcceptLoop() {
     while (!m_stopping) {
-        Connection accepted;
-        {
-            std::lock_guard<std::mutex> guard(m_listenerLock);
-            accepted = m_listener.Accept(kAcceptPollMs);
-        }
-        if (!accepted.IsOpen()) {
-            ReapFinished(false);
-            continue;
-        }
-        if (OpenConnections() >= kMaxConnections) continue;  // `accepted` closes here
-        auto worker = std::make_unique<Worker>();
-        worker->connection = std::move(accepted);
-        Worker* raw = worker.get();
-        std::lock_guard<std::mutex> guard(m_workersLock);
-        m_workers.push_back(std::move(worker));
-        raw->thread = std::thread([this, raw] {
-            m_serve(raw->connection, m_stopping);
-            raw->connection.Shutdown();
-            raw->done = true;
-        });
+        TakeNewListener();
+        Connection accepted = m_listener->Accept(kAcceptPollMs);
+        // Joined on every turn: a client that reconnects at once never lets the poll time out.
+        ReapFinished(false);
+        if (accepted.IsOpen()) ServeAccepted(std::move(accepted));
     }
+}
+
+// The listener Relisten opened replaces the current one here, on the only thread that polls it.
+void TcpServer::TakeNewListener() {
+    std::lock_guard<std::mutex> guard(m_listenerLock);
+    if (!m_nextListener) return;
+    m_listener = std::move(m_nextListener);
+    m_listeningPort = m_listener->Port();
+}
+
+void TcpServer::ServeAccepted(Connection accepted) {
+    std::lock_guard<std::mutex> guard(m_workersLock);
+    if (m_workers.size() >= m_limits.maxConnections) return;  // `accepted` closes here
+    auto worker = std::make_unique<Worker>();
+    worker->server = this;
+    worker->connection = std::move(accepted);
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return;
+    const bool started = pthread_attr_setstacksize(&attributes, m_limits.stackBytes) == 0 &&
+                         pthread_create(&worker->thread, &attributes, &TcpServer::RunWorker, worker.get()) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) m_workers.push_back(std::move(worker));  // else the connection closes with it
+}
+
+void* TcpServer::RunWorker(void* argument) {
+    Worker& worker = *static_cast<Worker*>(argument);
+    worker.server->m_serve(worker.connection, worker.server->m_stopping);
+    worker.connection.Shutdown();
+    worker.done = true;
+    return nullptr;
 }
 
 void TcpServer::ReapFinished(bool all) {
@@ -91,8 +112,7 @@ void TcpServer::ReapFinished(bool all) {
             }
         }
     }
-    for (auto& worker : finished)
-        if (worker->thread.joinable()) worker->thread.join();
+    for (auto& worker : finished) pthread_join(worker->thread, nullptr);
 }
 
 }  // namespace camsim

@@ -10,8 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include <filesystem>
+#include <system_error>
+
+#include "capture/camera_probe.h"
 #include "capture/channel_status.h"
 #include "capture/command_support.h"
+#include "capture/progress.h"
 #include "host/recycling_frame_pool.h"
 #include "platform/terminal.h"
 
@@ -30,6 +35,10 @@ constexpr std::uint32_t kStatusTextSize = 512;
 constexpr std::size_t kStoppingThreads = 16;
 // Frames a driver object may hold at once: a few per channel in flight.
 constexpr std::uint32_t kPoolFramesPerChannel = 8;
+// The stream's own rate is judged once this much video arrived.
+constexpr std::int64_t kRateJudgedAfterMs = 1000;
+// The probe's wait for each step; the driver's own attempts follow it.
+constexpr std::uint32_t kProbeTimeoutMs = 5000;
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
@@ -53,13 +62,44 @@ std::string CodecName(const HostCameraConfig& camera) {
     }
 }
 
-const char* StateName(std::uint32_t state) {
-    switch (state) {
-        case 0: return "streaming";
-        case 2: return "no frames";
-        case 3: return "not connected";
-        default: return "unknown";
+// The file of one channel: NAME, or NAME/capture when NAME is a folder, with the camera and
+// channel numbers when there are several, and the format's extension.
+std::string OutputPath(const CaptureOptions& options, std::uint32_t channels, std::uint32_t camera,
+                       std::uint32_t channel) {
+    std::string path = options.output;
+    std::error_code ignored;
+    const char last = path.back();
+    if (last == '/' || last == '\\' || std::filesystem::is_directory(path, ignored)) {
+        path = (std::filesystem::path(path) / "capture").string();
     }
+    if (options.cameras > 1) path += "-cam" + std::to_string(camera + 1);
+    if (channels > 1) path += "-ch" + std::to_string(channel + 1);
+    return path + OutputExtension(options.frames, options.target.camera.codec);
+}
+
+// Before anything starts: an existing file stays unless --overwrite says otherwise (exit 2), and a
+// file that cannot be made in a missing folder is said at once (exit 1). Success: kExitSuccess.
+int CheckOutputs(const CaptureOptions& options, std::uint32_t channels, CConsole& console) {
+    if (options.frames == FrameOutput::kDiscard) return kExitSuccess;
+    for (std::uint32_t camera = 0; camera < options.cameras; ++camera) {
+        for (std::uint32_t channel = 0; channel < channels; ++channel) {
+            std::string path = OutputPath(options, channels, camera, channel);
+            if (options.frames == FrameOutput::kJpegPerFrame) path += "-000001.jpg";
+            std::error_code error;
+            if (std::filesystem::exists(path, error) && !options.overwrite) {
+                console.Error("quillon-capture: " + path + " exists; -y (--overwrite) replaces it");
+                return kExitUsage;
+            }
+            std::filesystem::path folder = std::filesystem::path(path).parent_path();
+            if (folder.empty()) folder = ".";
+            if (!std::filesystem::is_directory(folder, error)) {
+                const std::string reason = error ? error.message() : "not a folder: " + folder.string();
+                console.Error("quillon-capture: cannot create " + path + ": " + reason);
+                return kExitFailure;
+            }
+        }
+    }
+    return kExitSuccess;
 }
 
 // What GetChannelState tells of one channel.
@@ -90,7 +130,20 @@ struct CaptureChannel {
     std::string label;        // "channel 2", "camera 3 channel 1"
     std::unique_ptr<CFrameFileSink> sink;
     SinkCounters lastCounters;  // at the previous progress line
-    ChannelReport last;         // read just before the channel was stopped
+    ChannelReport last;         // read each second, and just before the channel was stopped
+    bool streamed = false;      // the driver reported it streaming at least once
+    bool outage = false;        // it stopped streaming after that, and has not come back
+    std::uint32_t reconnections = 0;
+    bool settingsShown = false;  // what the camera sends was printed
+
+    // Follows the state the driver reports: every return to streaming after an outage counts.
+    void Observe(const ChannelReport& report) {
+        last = report;
+        const bool streaming = report.present && report.state == 0;
+        if (streaming && outage) ++reconnections;
+        outage = streamed && !streaming;
+        streamed = streamed || streaming;
+    }
 };
 
 struct CaptureCamera {
@@ -109,16 +162,16 @@ struct CaptureTotals {
     bool lossesReported = false;
     std::vector<double> firstFrames;  // seconds, of the channels with video
     double rateSum = 0;               // frames per second, over the channels with video
+    std::uint64_t framesMissing = 0;
 
     void Add(const SinkCounters& channel, const ChannelReport& report) {
         counters.frames += channel.frames;
         counters.keyFrames += channel.keyFrames;
         counters.written += channel.written;
         counters.signalLost += channel.signalLost;
+        framesMissing += channel.timing.framesMissing;
         if (channel.frames > 0) firstFrames.push_back(channel.firstFrameMs / 1000.0);
-        if (channel.frames > 1 && channel.lastFrameMs > channel.firstFrameMs) {
-            rateSum += (channel.frames - 1) * 1000.0 / double(channel.lastFrameMs - channel.firstFrameMs);
-        }
+        rateSum += channel.timing.Rate();
         if (report.status.losses) {
             losses += *report.status.losses;
             lossesReported = true;
@@ -133,7 +186,8 @@ struct CaptureTotals {
                std::to_string(counters.frames) + " frames (" + std::to_string(counters.keyFrames) + " key), " +
                Megabytes(counters.written) + " in " + Fixed(seconds, 1) + " s, " +
                Fixed(rateSum / firstFrames.size(), 1) + " fps per channel; first frame median " +
-               Fixed(median, 2) + " s, worst " + Fixed(firstFrames.back(), 2) + " s; losses: " +
+               Fixed(median, 2) + " s, worst " + Fixed(firstFrames.back(), 2) + " s; frames missing " +
+               std::to_string(framesMissing) + "; losses: " +
                FormatLosses(lossesReported ? std::optional<ChannelLosses>(losses) : std::nullopt) +
                "; signal lost " + std::to_string(counters.signalLost) + " times";
     }
@@ -152,13 +206,15 @@ private:
     // Watches until the end; false when no channel had video by the connect time-out.
     bool Watch();
     void ShowProgress(double sinceLast);
-    std::string ProgressLine(CaptureChannel& channel, IIPVideoCapture* capture, double sinceLast);
+    ChannelProgress Progress(CaptureChannel& channel, IIPVideoCapture* capture, double sinceLast);
+    void ShowCameraSettings(CaptureChannel& channel, const SinkCounters& counters);
     void StopCameras();
     void StopCamera(CaptureCamera& camera);
     // Prints the summary; false when a channel had no video or its file failed.
     bool Summarise();
     bool SummariseChannel(const CaptureChannel& channel, double seconds, bool listed);
     std::string FilePath(std::uint32_t camera, std::uint32_t channel) const;
+    void ShowFile(const CaptureChannel& channel, const SinkCounters& counters);
     std::size_t ChannelCount() const;
     bool AnyVideo() const;
 
@@ -178,7 +234,7 @@ int CCaptureRun::Run() {
     for (CaptureCamera& camera : m_cameras) {
         if (!camera.initialised) continue;
         for (CaptureChannel& channel : camera.channels) {
-            channel.last = ReadChannel(camera.driver->GetVideoCapture(), channel.index);
+            channel.Observe(ReadChannel(camera.driver->GetVideoCapture(), channel.index));
         }
     }
     m_stopped = Clock::now();
@@ -219,11 +275,8 @@ bool CCaptureRun::StartCamera(std::uint32_t number, CaptureCamera& camera) {
         CaptureChannel channel;
         channel.index = index;
         channel.label = (cameraLabel.empty() ? "" : cameraLabel + " ") + "channel " + std::to_string(index + 1);
-        channel.sink = std::make_unique<CFrameFileSink>(m_options.frames, FilePath(number, index));
-        if (!channel.sink->Open()) {
-            m_console.Error("quillon-capture: cannot create " + channel.sink->Path());
-            return false;
-        }
+        channel.sink = std::make_unique<CFrameFileSink>(m_options.frames, FilePath(number, index), config.codec);
+        channel.sink->Start();
         if (!capture->StartChannel(index, channel.sink.get(), &channelSettings)) {
             m_console.Error("quillon-capture: " + channel.label + ": the driver could not start it");
         }
@@ -242,6 +295,7 @@ bool CCaptureRun::Watch() {
         if (m_options.seconds > 0 && now >= end) break;
         if (now - m_started >= connectBound && !AnyVideo()) return false;
         if (now - lastProgress >= std::chrono::seconds(1)) {
+            // Also without progress output: the states count the reconnections.
             ShowProgress(Seconds(now - lastProgress));
             lastProgress = now;
         }
@@ -251,40 +305,63 @@ bool CCaptureRun::Watch() {
 }
 
 void CCaptureRun::ShowProgress(double sinceLast) {
-    if (m_options.quiet) return;
     std::vector<std::string> lines;
     const bool listed = ChannelCount() <= kMostChannelsListed;
-    std::uint64_t frames = 0, bytes = 0, lost = 0, streaming = 0;
+    std::uint64_t frames = 0, bytes = 0, missing = 0, streaming = 0;
     for (CaptureCamera& camera : m_cameras) {
         if (!camera.initialised) continue;
         for (CaptureChannel& channel : camera.channels) {
-            const std::string line = ProgressLine(channel, camera.driver->GetVideoCapture(), sinceLast);
-            if (listed) lines.push_back(line);
-            frames += channel.lastCounters.frames;
-            bytes += channel.lastCounters.written;
-            lost += channel.last.status.losses ? channel.last.status.losses->Total() : 0;
-            streaming += channel.last.present && channel.last.state == 0;
+            const ChannelProgress progress = Progress(channel, camera.driver->GetVideoCapture(), sinceLast);
+            if (m_options.progress == ProgressOutput::kJson) std::printf("%s\n", ProgressJson(progress).c_str());
+            if (listed) lines.push_back(ProgressLine(progress));
+            frames += progress.frames;
+            bytes += progress.bytes;
+            missing += progress.framesMissing;
+            streaming += progress.state == 0u;
         }
     }
+    if (m_options.progress == ProgressOutput::kJson) std::fflush(stdout);
+    if (m_options.progress != ProgressOutput::kLines) return;
     if (!listed) {
         lines.push_back(std::to_string(ChannelCount()) + " channels: " + std::to_string(streaming) +
                         " streaming, " + std::to_string(frames) + " frames, " + Megabytes(bytes) +
-                        ", lost " + std::to_string(lost));
+                        ", frames missing " + std::to_string(missing));
     }
     m_console.Progress(std::move(lines));
 }
 
-std::string CCaptureRun::ProgressLine(CaptureChannel& channel, IIPVideoCapture* capture,
-                                      double sinceLast) {
+ChannelProgress CCaptureRun::Progress(CaptureChannel& channel, IIPVideoCapture* capture, double sinceLast) {
     const SinkCounters now = channel.sink->Counters();
-    if (capture && sinceLast > 0) channel.last = ReadChannel(capture, channel.index);
-    const double fps = sinceLast > 0 ? (now.frames - channel.lastCounters.frames) / sinceLast : 0;
-    const std::string rate = Mbits(now.written - channel.lastCounters.written, sinceLast);
+    channel.Observe(ReadChannel(capture, channel.index));
+    ShowCameraSettings(channel, now);
+    ChannelProgress progress;
+    progress.label = channel.label;
+    progress.seconds = Seconds(Clock::now() - m_started);
+    progress.framesPerSecond = (now.frames - channel.lastCounters.frames) / sinceLast;
+    progress.bitsPerSecond = (now.written - channel.lastCounters.written) * 8 / sinceLast;
+    progress.frames = now.frames;
+    progress.keyFrames = now.keyFrames;
+    progress.bytes = now.written;
+    progress.framesMissing = now.timing.framesMissing;
+    progress.losses = channel.last.status.losses;
+    if (channel.last.present) progress.state = channel.last.state;
+    progress.status = channel.last.status.condition;
     channel.lastCounters = now;
-    const std::uint64_t lost = channel.last.status.losses ? channel.last.status.losses->Total() : 0;
-    return channel.label + ": " + Fixed(fps, 1) + " fps, " + rate + ", " +
-           std::to_string(now.keyFrames) + " key, " + Megabytes(now.written) + ", lost " +
-           std::to_string(lost) + ", " + channel.last.Describe();
+    return progress;
+}
+
+// The camera may adapt what was asked (sizes to its own steps, rates to what the transport
+// carries): said once, from what arrives, as soon as the rate can be judged.
+void CCaptureRun::ShowCameraSettings(CaptureChannel& channel, const SinkCounters& counters) {
+    if (channel.settingsShown || counters.frames < 2 || counters.lastFrameMs - counters.firstFrameMs < kRateJudgedAfterMs) {
+        return;
+    }
+    channel.settingsShown = true;
+    const HostChannelConfig& asked = m_options.channel;
+    m_console.Message(channel.label + ": the camera sends " + std::to_string(counters.width) + "x" +
+                      std::to_string(counters.height) + " at " + Fixed(counters.timing.Rate(), 1) + " fps (asked " +
+                      std::to_string(asked.width) + "x" + std::to_string(asked.height) + " at " +
+                      Fixed(1000.0 / asked.frameInterval, 1) + " fps)");
 }
 
 void CCaptureRun::StopCameras() {
@@ -320,7 +397,7 @@ bool CCaptureRun::Summarise() {
     bool complete = true;
     for (const CaptureCamera& camera : m_cameras) {
         for (const CaptureChannel& channel : camera.channels) {
-            totals.Add(channel.sink->Counters(), channel.last);
+            totals.Add(channel.sink->Counters(m_stopped), channel.last);
             complete = SummariseChannel(channel, seconds, listed) && complete;
         }
     }
@@ -329,7 +406,7 @@ bool CCaptureRun::Summarise() {
 }
 
 bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds, bool listed) {
-    const SinkCounters counters = channel.sink->Counters();
+    const SinkCounters counters = channel.sink->Counters(m_stopped);
     if (counters.frames == 0) {
         const std::string& condition = channel.last.status.condition;
         m_console.Error("quillon-capture: no video from " + CameraAddress(m_prepared.camera) + " " +
@@ -337,43 +414,54 @@ bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds
                         (condition.empty() ? channel.last.Describe() : condition));
         return false;
     }
-    if (counters.writeFailed) {
-        m_console.Error("quillon-capture: " + channel.label + ": writing " + channel.sink->Path() + " failed");
-    }
+    if (counters.writeFailed) m_console.Error("quillon-capture: " + channel.label + ": " + counters.failure);
     if (!listed) return !counters.writeFailed;
-    const double first = counters.firstFrameMs / 1000.0;
+    const TimingFigures& timing = counters.timing;
     // From the first frame to the last: the channels of a camera stop one after another, and
     // frames keep coming until each has stopped.
     const double video = std::max((counters.lastFrameMs - counters.firstFrameMs) / 1000.0, 0.001);
-    const double rate = counters.frames > 1 ? (counters.frames - 1) / video : 0;
     std::string line = channel.label + ": " + std::to_string(counters.frames) + " frames (" +
-                       std::to_string(counters.keyFrames) + " key) in " + Fixed(video, 1) + " s, " +
-                       Fixed(rate, 1) + " fps, " + Mbits(counters.written, video) + ", " +
-                       Megabytes(counters.written) + "; first frame after " + Fixed(first, 2) +
-                       " s; losses: " + FormatLosses(channel.last.status.losses);
+                       std::to_string(counters.keyFrames) + " key) in " + Fixed(video, 1) + " s at " +
+                       Fixed(timing.Rate(), 1) + " fps, " + Mbits(counters.written, video) + ", " +
+                       Megabytes(counters.written) + "; first frame after " +
+                       Fixed(counters.firstFrameMs / 1000.0, 2) + " s";
     if (counters.skipped) {
         line += "; " + std::to_string(counters.skipped) + " frames before the first key frame not written";
     }
-    if (counters.signalLost) line += "; signal lost " + std::to_string(counters.signalLost) + " times";
     m_console.Message(line);
-    const std::string& path = channel.sink->Path();
-    if (m_options.frames == FrameOutput::kStream) {
-        // The rate that arrived: the camera may stream slower than asked (MJPEG over HTTP does).
-        const long fps = std::max(1L, std::lround(rate));
-        m_console.Message("  file " + path + ", play it with: ffplay -framerate " + std::to_string(fps) + " " +
-                          path + " (or open it in VLC)");
-    } else if (m_options.frames == FrameOutput::kJpegPerFrame) {
-        m_console.Message("  pictures " + path + "-000001.jpg and on");
-    }
+    m_console.Message("  outages: longest time without a frame " + Fixed(timing.longestGapMs / 1000.0, 2) +
+                      " s, reconnections " + std::to_string(channel.reconnections) + ", signal lost " +
+                      std::to_string(counters.signalLost) + " times");
+    m_console.Message("  losses: frames missing " + std::to_string(timing.framesMissing) +
+                      " (from the arrival times); driver counts: " + FormatLosses(channel.last.status.losses));
+    ShowFile(channel, counters);
     return !counters.writeFailed;
 }
 
+void CCaptureRun::ShowFile(const CaptureChannel& channel, const SinkCounters& counters) {
+    const std::string& path = channel.sink->Path();
+    if (!counters.fileCreated) return;
+    switch (m_options.frames) {
+        case FrameOutput::kMatroska:
+        case FrameOutput::kMp4:
+            m_console.Message("  file " + path + " with each frame's arrival time; play it with: ffplay " + path);
+            break;
+        case FrameOutput::kStream: {
+            // A raw stream has no times: the player needs the stream's own rate.
+            const long fps = std::max(1L, std::lround(counters.timing.Rate()));
+            m_console.Message("  file " + path + " (raw, no frame times), play it with: ffplay -framerate " +
+                              std::to_string(fps) + " " + path);
+            break;
+        }
+        case FrameOutput::kJpegPerFrame:
+            m_console.Message("  pictures " + path + "-000001.jpg and on");
+            break;
+        case FrameOutput::kDiscard: break;
+    }
+}
+
 std::string CCaptureRun::FilePath(std::uint32_t camera, std::uint32_t channel) const {
-    std::string path = m_options.output;
-    if (m_options.cameras > 1) path += "-cam" + std::to_string(camera + 1);
-    if (m_prepared.camera.channelCount > 1) path += "-ch" + std::to_string(channel + 1);
-    if (m_options.frames == FrameOutput::kJpegPerFrame) return path;
-    return path + StreamExtension(m_prepared.camera.codec);
+    return OutputPath(m_options, m_prepared.camera.channelCount, camera, channel);
 }
 
 std::size_t CCaptureRun::ChannelCount() const {
@@ -394,25 +482,42 @@ bool CCaptureRun::AnyVideo() const {
 }  // namespace
 
 int RunCapture(const CaptureOptions& options) {
-    CConsole console(!options.quiet && kestrel::platform::PrepareTerminalOutput());
+    const bool json = options.progress == ProgressOutput::kJson;
+    CConsole console(options.progress == ProgressOutput::kLines && kestrel::platform::PrepareTerminalOutput(), json);
     SimulatedCameraRequest request;
     request.codec = options.target.camera.codec;
     request.width = options.channel.width;
     request.height = options.channel.height;
     request.frameRate = (1000 + options.channel.frameInterval / 2) / options.channel.frameInterval;
     request.quality = options.channel.quality;
+    const int outputs = CheckOutputs(options, options.target.camera.channelCount, console);
+    if (outputs != kExitSuccess) return outputs;
     PreparedCamera prepared;
     std::string error;
     if (!PrepareCamera(options.target, request, console, &prepared, &error)) {
         console.Error("quillon-capture: " + error);
         return kExitFailure;
     }
+    {
+        // A refused login or an unknown name does not mend by waiting out --connect-timeout.
+        CCameraProbe probe(prepared.camera, kProbeTimeoutMs);
+        const ProbeResult found = probe.Login();
+        if (CCameraProbe::Permanent(found)) {
+            console.Error("quillon-capture: cannot capture from " + CameraAddress(prepared.camera) + ": " +
+                          probe.Reason());
+            return kExitFailure;
+        }
+        if (found != ProbeResult::kReady) {
+            console.Message(probe.Reason() + "; trying for " + std::to_string(options.connectSeconds) +
+                            " s (--connect-timeout)");
+        }
+    }
+    const HostChannelConfig& asked = options.channel;
     console.Message("capturing from " + CameraAddress(prepared.camera) + ": " +
                     std::to_string(options.cameras) + " camera(s) x " +
-                    std::to_string(prepared.camera.channelCount) + " channel(s), " +
-                    CodecName(prepared.camera) + " " + std::to_string(options.channel.width) + "x" +
-                    std::to_string(options.channel.height) + " every " +
-                    std::to_string(options.channel.frameInterval) + " ms" +
+                    std::to_string(prepared.camera.channelCount) + " channel(s), asked " +
+                    CodecName(prepared.camera) + " " + std::to_string(asked.width) + "x" +
+                    std::to_string(asked.height) + " at " + Fixed(1000.0 / asked.frameInterval, 1) + " fps" +
                     (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : ", Ctrl-C stops"));
     CCaptureRun run(options, prepared, console);
     return run.Run();

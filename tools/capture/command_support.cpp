@@ -5,6 +5,8 @@
 #include <csignal>
 #include <thread>
 
+#include "capture/progress.h"
+#include "platform/terminal.h"
 #include "runtime/host_call.h"
 
 namespace quillon_capture {
@@ -35,8 +37,7 @@ void* CPrintingDebugSink::Destroy(unsigned int flags) { return kestrel::DestroyO
 
 void CPrintingDebugSink::OnDebugInfo(CDebugInfoIf* info) {
     const std::string prefix = m_label.empty() ? "" : m_label + " ";
-    m_console.Message(prefix + "driver message, level " + std::to_string(info->GetLevel()) + ": " +
-                      info->GetText());
+    m_console.Message(prefix + DriverMessage(info->GetLevel(), info->GetText()));
 }
 
 bool PrepareCamera(const CameraOptions& options, SimulatedCameraRequest request,
@@ -45,6 +46,12 @@ bool PrepareCamera(const CameraOptions& options, SimulatedCameraRequest request,
     prepared->library = CDriverLibrary::Load(path, error);
     if (!prepared->library) return false;
     prepared->camera = options.camera;
+    if (options.askPassword &&
+        !kestrel::platform::ReadHiddenLine("password for " + options.camera.user + "@" + options.camera.address + ": ",
+                                           &prepared->camera.password)) {
+        *error = std::string("no password: give it in the camera URL, with --password or in ") + kPasswordVariable;
+        return false;
+    }
     if (!options.simulate) return true;
     request.user = options.camera.user;
     request.password = options.camera.password;

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "capture/progress.h"
+#include "platform/terminal.h"
+
 namespace quillon_capture {
 
 namespace {
@@ -12,6 +15,7 @@ void CursorUp(std::size_t lines) { std::printf("\x1b[%zuA\r\x1b[J", lines); }
 }  // namespace
 
 void CConsole::Message(const std::string& line) {
+    if (m_messagesToStandardError) return Error(line);
     std::lock_guard<std::mutex> lock(m_mutex);
     EraseBlock();
     std::printf("%s\n", line.c_str());
@@ -52,7 +56,9 @@ void CConsole::EraseBlock() {
 
 void CConsole::DrawBlock() {
     if (!m_inPlace) return;
-    for (const std::string& line : m_block) std::printf("%s\x1b[K\n", line.c_str());
+    // One screen row per line, so that the erase moves up as many rows as were drawn.
+    const int columns = kestrel::platform::TerminalColumns();
+    for (const std::string& line : m_block) std::printf("%s\x1b[K\n", FitToWidth(line, columns).c_str());
 }
 
 }  // namespace quillon_capture

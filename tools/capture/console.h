@@ -1,5 +1,7 @@
 // The program's output: messages as they come and a block of progress lines. On a terminal
-// the block is redrawn in place, below the messages; elsewhere each refresh appends plain lines.
+// the block is redrawn in place, below the messages, each line cut to the terminal's width;
+// elsewhere each refresh appends plain lines. With machine-read progress (JSON on standard
+// output) the messages go to standard error.
 #ifndef QUILLON_TOOLS_CAPTURE_CONSOLE_H
 #define QUILLON_TOOLS_CAPTURE_CONSOLE_H
 
@@ -12,9 +14,10 @@ namespace quillon_capture {
 // Every member is callable from any thread (the driver's debug messages come on its threads).
 class CConsole {
 public:
-    explicit CConsole(bool inPlace) : m_inPlace(inPlace) {}
+    CConsole(bool inPlace, bool messagesToStandardError = false)
+        : m_inPlace(inPlace), m_messagesToStandardError(messagesToStandardError) {}
 
-    // One line on standard output, above the progress block.
+    // One line on standard output (or standard error, see above), above the progress block.
     void Message(const std::string& line);
     // One line on standard error, likewise.
     void Error(const std::string& line);
@@ -28,6 +31,7 @@ private:
     void DrawBlock();   // m_mutex held
 
     const bool m_inPlace;
+    const bool m_messagesToStandardError;
     std::mutex m_mutex;
     std::vector<std::string> m_block;  // guarded by m_mutex; drawn on screen when in place
 };

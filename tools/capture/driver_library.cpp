@@ -10,9 +10,10 @@ std::string CDriverLibrary::DefaultPath() {
 }
 
 const CDriverLibrary* CDriverLibrary::Load(const std::string& path, std::string* error) {
-    auto library = kestrel::platform::CDynamicLibrary::Load(path);
+    std::string reason;
+    auto library = kestrel::platform::CDynamicLibrary::Load(path, &reason);
     if (!library) {
-        *error = "cannot load the driver library " + path;
+        *error = "cannot load the driver library " + path + ": " + reason;
         return nullptr;
     }
     std::unique_ptr<CDriverLibrary> driver(new CDriverLibrary);

@@ -20,47 +20,65 @@ constexpr const char* kProgramUsage =
     "  query     ask a camera what it can do: model, codecs, resolutions, I/O ports\n"
     "  io        watch a camera's digital inputs and set its outputs\n"
     "\n"
-    "'quillon-capture COMMAND --help' lists the options of a command.\n";
+    "'quillon-capture COMMAND --help' lists the options of a command; --version the version.\n"
+    "\n"
+    "example: quillon-capture capture http://admin@192.0.2.10/ -t 60 -o entrance\n"
+    "         (asks for the password; or set QUILLON_PASSWORD)\n";
 
 constexpr const char* kCameraUsage =
     "camera:\n"
+    "  http://[USER[:PASSWORD]@]HOST[:PORT]/  the camera in one argument; a user without\n"
+    "                        password takes QUILLON_PASSWORD or asks for it\n"
     "  --address HOST        the camera's host name or IPv4 address\n"
     "  --port N              its web (HTTP) port (80)\n"
     "  --user NAME           account name (admin)\n"
-    "  --password TEXT       account password (admin)\n"
+    "  --password TEXT       account password (QUILLON_PASSWORD, else admin); visible to\n"
+    "                        other users in the process list\n"
     "  --simulate            start the camera simulator on 127.0.0.1 and use it (Linux build)\n"
     "  --library PATH        the driver library to load (the one beside this program)\n";
 
 constexpr const char* kCaptureUsage =
-    "usage: quillon-capture capture (--address HOST | --simulate) [options]\n"
+    "usage: quillon-capture capture (CAMERA-URL | --address HOST | --simulate) [options]\n"
     "Starts the channels, writes what arrives and prints one progress line per channel each\n"
     "second; --duration or Ctrl-C stops, and a summary per channel follows. The exit status is 0\n"
-    "when every channel delivered video, 1 when one did not (the message says which step failed),\n"
-    "2 for bad arguments.\n"
+    "when every channel delivered video (also after Ctrl-C), 1 when one did not (the message says\n"
+    "which step failed), 2 for bad arguments or an output file that exists already.\n"
     "\n"
     "video:\n"
     "  --codec h264|mpeg4|jpeg   (h264)\n"
     "  --transport rtsp|http     how JPEG travels: RTP over RTSP, or MJPEG over HTTP (rtsp);\n"
     "                            http alone implies --codec jpeg\n"
     "  --size WIDTHxHEIGHT       (704x576)\n"
-    "  --fps N                   frames per second, 1 to 60 (25)\n"
+    "  --fps N                   frames per second, 1 to 60 (25); the camera may send fewer\n"
     "  --quality N               the camera's fixed-quality value (50)\n"
     "  --channels N              channels 1..N of the camera (1)\n"
     "  --cameras N               N driver objects for the same camera, as a server holding N\n"
     "                            cameras would (1)\n"
     "\n"
     "run:\n"
-    "  --duration SECONDS        stop after this long (until Ctrl-C)\n"
-    "  --connect-timeout SECONDS give up when no channel has video after this long (15)\n"
-    "  --output NAME             file name without extension (capture); several channels add\n"
-    "                            -chK, several cameras -camJ\n"
-    "  --jpeg-files              JPEG: one NAME-NNNNNN.jpg per frame instead of NAME.mjpeg\n"
+    "  --connect-timeout SECONDS give up when no channel has video after this long (15); a\n"
+    "                            refused login or a name that does not resolve ends at once\n"
+    "  -t, --duration SECONDS    stop after this long (until Ctrl-C)\n"
+    "  -o, --output NAME         file name without extension (capture), or a folder to write\n"
+    "                            'capture' into; several channels add -chK, several cameras -camJ\n"
+    "  -y, --overwrite           replace existing files (otherwise the capture refuses to start)\n"
+    "  --format mkv|mp4|raw      %s\n"
+    "  --jpeg-files              JPEG: one NAME-NNNNNN.jpg per frame\n"
     "  --discard                 count frames, write nothing\n"
-    "  --quiet                   no progress lines, only messages and the summary\n"
+    "  --progress lines|json|none  each second: a line per channel, one JSON object per\n"
+    "                            channel on standard output, or nothing (lines)\n"
+    "  --quiet                   as --progress none\n"
     "\n";
 
+constexpr const char* kFormatsWithContainers =
+    "Matroska or MP4 with each frame's arrival time,\n"
+    "                            or the raw stream (.h264, .m4v, .mjpeg) without times (mkv)";
+constexpr const char* kFormatsRawOnly =
+    "raw: this build has no container writer (libavformat);\n"
+    "                            it writes the raw stream (.h264, .m4v, .mjpeg) without times";
+
 constexpr const char* kQueryUsage =
-    "usage: quillon-capture query (--address HOST | --simulate) [options]\n"
+    "usage: quillon-capture query (CAMERA-URL | --address HOST | --simulate) [options]\n"
     "Runs the driver's capability query and prints model, series, video standard, codecs,\n"
     "resolutions with their frame intervals and I/O port counts, or the failure message.\n"
     "\n"
@@ -69,21 +87,24 @@ constexpr const char* kQueryUsage =
     "\n";
 
 constexpr const char* kIoUsage =
-    "usage: quillon-capture io (--address HOST | --simulate) [options]\n"
-    "Starts the driver's digital I/O service, sets the outputs asked for and prints input\n"
+    "usage: quillon-capture io (CAMERA-URL | --address HOST | --simulate) [options]\n"
+    "Asks the camera for its port counts, starts the driver's digital I/O service, sets the\n"
+    "outputs asked for (each reported set once the camera shows it so) and prints input\n"
     "changes and failures as they come, until --duration or Ctrl-C. Ports count from 1.\n"
     "\n"
-    "  --inputs N                digital inputs the camera has (2)\n"
-    "  --outputs N               digital outputs the camera has (2)\n"
+    "  --inputs N                digital inputs (as the camera reports; 2 with --simulate)\n"
+    "  --outputs N               digital outputs (likewise)\n"
     "  --set PORT=active|inactive  set an output (repeat)\n"
-    "  --duration SECONDS        stop after this long (until Ctrl-C)\n"
+    "  -t, --duration SECONDS    stop after this long (until Ctrl-C)\n"
     "\n";
 
 // Walks the arguments of one sub-command.
 class CArguments {
 public:
-    CArguments(const std::vector<std::string>& arguments, std::string* error)
-        : m_arguments(arguments), m_error(error) {}
+    CArguments(const std::vector<std::string>& arguments, const char* environmentPassword, std::string* error)
+        : m_arguments(arguments), m_environmentPassword(environmentPassword), m_error(error) {}
+
+    const char* EnvironmentPassword() const { return m_environmentPassword; }
 
     bool Next(std::string* option) {
         if (m_at >= m_arguments.size()) return false;
@@ -103,11 +124,12 @@ public:
         std::string text;
         if (!Value(option, &text)) return false;
         std::uint64_t value = 0;
+        bool digits = !text.empty();
         for (char digit : text) {
-            if (digit < '0' || digit > '9' || value > high) return Fail(BadValue(option, text));
-            value = value * 10 + std::uint64_t(digit - '0');
+            digits = digits && digit >= '0' && digit <= '9' && value <= high;
+            if (digits) value = value * 10 + std::uint64_t(digit - '0');
         }
-        if (text.empty() || value < low || value > high) {
+        if (!digits || value < low || value > high) {
             return Fail(BadValue(option, text) + " (" + std::to_string(low) + " to " +
                         std::to_string(high) + ")");
         }
@@ -138,19 +160,49 @@ public:
 
 private:
     const std::vector<std::string>& m_arguments;
+    const char* m_environmentPassword;
     std::string* m_error;
     std::size_t m_at = 1;  // after the sub-command
 };
 
 enum class Match { kNo, kYes, kBad };
 
-Match CameraOption(CArguments& args, const std::string& option, CameraOptions* target) {
+// http://[user[:password]@]host[:port][/]
+bool ParseCameraUrl(CArguments& args, const std::string& url, CameraOptions* target) {
+    HostCameraConfig& camera = target->camera;
+    std::string rest = url.substr(7);
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    const std::size_t at = rest.rfind('@');
+    if (at != std::string::npos) {
+        const std::string account = rest.substr(0, at);
+        const std::size_t colon = account.find(':');
+        camera.user = account.substr(0, colon);
+        if (colon != std::string::npos) camera.password = account.substr(colon + 1);
+        target->askPassword = colon == std::string::npos;
+        rest.erase(0, at + 1);
+    }
+    const std::size_t colon = rest.find(':');
+    camera.address = rest.substr(0, colon);
+    bool ok = !camera.address.empty() && rest.find('/') == std::string::npos &&
+              (at == std::string::npos || !camera.user.empty());
+    if (ok && colon != std::string::npos) {
+        char* end = nullptr;
+        const std::string port = rest.substr(colon + 1);
+        const unsigned long number = std::strtoul(port.c_str(), &end, 10);
+        ok = !port.empty() && *end == '\0' && number >= 1 && number <= 65535 && port[0] != '-' && port[0] != '+';
+        camera.port = std::uint16_t(number);
+    }
+    if (!ok) return args.Fail("bad camera URL '" + url + "' (http://[USER[:PASSWORD]@]HOST[:PORT]/)");
+    return true;
+}
+
+// `passwordGiven` becomes true when the option gave a password.
+Match CameraOption(CArguments& args, const std::string& option, CameraOptions* target, bool* passwordGiven) {
     HostCameraConfig& camera = target->camera;
     bool ok = true;
     std::uint32_t port = 0;
     if (option == "--address") {
         ok = args.Value(option, &camera.address);
-        target->simulate = false;
     } else if (option == "--port") {
         ok = args.Unsigned(option, 1, 65535, &port);
         camera.port = std::uint16_t(port);
@@ -158,10 +210,14 @@ Match CameraOption(CArguments& args, const std::string& option, CameraOptions* t
         ok = args.Value(option, &camera.user);
     } else if (option == "--password") {
         ok = args.Value(option, &camera.password);
+        *passwordGiven = true;
     } else if (option == "--simulate") {
         target->simulate = true;
     } else if (option == "--library") {
         ok = args.Value(option, &target->library);
+    } else if (option.compare(0, 7, "http://") == 0) {
+        ok = ParseCameraUrl(args, option, target);
+        *passwordGiven = *passwordGiven || (ok && !target->askPassword && option.find('@') != std::string::npos);
     } else {
         return Match::kNo;
     }
@@ -208,9 +264,42 @@ bool ParseOutputSetting(CArguments& args, const std::string& option, IoOptions* 
     return true;
 }
 
-bool NeedCamera(CArguments& args, const CameraOptions& target, const std::string& command) {
-    if (target.simulate || !target.camera.address.empty()) return true;
-    return args.Fail(command + " needs --address HOST or --simulate");
+// The camera named once, and the password from where it was given.
+bool NeedCamera(CArguments& args, CameraOptions& target, const std::string& command, bool passwordGiven) {
+    const char* environment = args.EnvironmentPassword();
+    if (target.simulate && !target.camera.address.empty()) {
+        return args.Fail("--simulate and a camera address exclude each other");
+    }
+    if (!target.simulate && target.camera.address.empty()) {
+        return args.Fail(command + " needs a camera: http://HOST/, --address HOST or --simulate");
+    }
+    if (!passwordGiven && environment) {
+        target.camera.password = environment;
+        target.askPassword = false;
+    }
+    if (passwordGiven) target.askPassword = false;
+    return true;
+}
+
+bool ParseFormat(CArguments& args, const std::string& option, FrameOutput* output) {
+    std::string name;
+    if (!args.Value(option, &name)) return false;
+    if (name == "raw") *output = FrameOutput::kStream;
+    else if (name == "mkv" && ContainerFilesAvailable()) *output = FrameOutput::kMatroska;
+    else if (name == "mp4" && ContainerFilesAvailable()) *output = FrameOutput::kMp4;
+    else if (name == "mkv" || name == "mp4") return args.Fail("--format " + name + ": this build writes raw only");
+    else return args.Fail(CArguments::BadValue(option, name) + " (mkv, mp4 or raw)");
+    return true;
+}
+
+bool ParseProgress(CArguments& args, const std::string& option, ProgressOutput* progress) {
+    std::string name;
+    if (!args.Value(option, &name)) return false;
+    if (name == "lines") *progress = ProgressOutput::kLines;
+    else if (name == "json") *progress = ProgressOutput::kJson;
+    else if (name == "none") *progress = ProgressOutput::kNone;
+    else return args.Fail(CArguments::BadValue(option, name) + " (lines, json or none)");
+    return true;
 }
 
 bool ParseCapture(CArguments& args, CaptureOptions* capture) {
@@ -218,8 +307,10 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
     std::uint32_t fps = 25;
     bool codecGiven = false;
     bool http = false;
+    bool passwordGiven = false;
+    if (!ContainerFilesAvailable()) capture->frames = FrameOutput::kStream;
     while (args.Next(&option)) {
-        const Match camera = CameraOption(args, option, &capture->target);
+        const Match camera = CameraOption(args, option, &capture->target, &passwordGiven);
         if (camera == Match::kBad) return false;
         if (camera == Match::kYes) continue;
         bool ok = true;
@@ -243,19 +334,25 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
             ok = args.Unsigned(option, 1, 64, &capture->target.camera.channelCount);
         } else if (option == "--cameras") {
             ok = args.Unsigned(option, 1, 1024, &capture->cameras);
-        } else if (option == "--duration") {
+        } else if (option == "--duration" || option == "-t") {
             ok = args.Seconds(option, &capture->seconds);
         } else if (option == "--connect-timeout") {
             ok = args.Unsigned(option, 1, 3600, &capture->connectSeconds);
-        } else if (option == "--output") {
+        } else if (option == "--output" || option == "-o") {
             ok = args.Value(option, &capture->output);
-            if (ok && capture->output.empty()) ok = args.Fail("--output needs a file name");
+            if (ok && capture->output.empty()) ok = args.Fail(option + " needs a file name");
+        } else if (option == "--overwrite" || option == "-y") {
+            capture->overwrite = true;
+        } else if (option == "--format") {
+            ok = ParseFormat(args, option, &capture->frames);
         } else if (option == "--jpeg-files") {
             capture->frames = FrameOutput::kJpegPerFrame;
         } else if (option == "--discard") {
             capture->frames = FrameOutput::kDiscard;
+        } else if (option == "--progress") {
+            ok = ParseProgress(args, option, &capture->progress);
         } else if (option == "--quiet") {
-            capture->quiet = true;
+            capture->progress = ProgressOutput::kNone;
         } else {
             ok = args.Fail("unknown option " + option);
         }
@@ -270,44 +367,38 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
         return args.Fail("--jpeg-files needs --codec jpeg");
     }
     capture->channel.frameInterval = (1000 + fps / 2) / fps;
-    return NeedCamera(args, capture->target, "capture");
+    return NeedCamera(args, capture->target, "capture", passwordGiven);
 }
 
 bool ParseQuery(CArguments& args, QueryOptions* query) {
     std::string option;
+    bool passwordGiven = false;
     while (args.Next(&option)) {
-        const Match camera = CameraOption(args, option, &query->target);
+        const Match camera = CameraOption(args, option, &query->target, &passwordGiven);
         if (camera == Match::kBad) return false;
         if (camera == Match::kYes) continue;
         if (option == "--ntsc") query->ntsc = true;
         else return args.Fail("unknown option " + option);
     }
-    return NeedCamera(args, query->target, "query");
+    return NeedCamera(args, query->target, "query", passwordGiven);
 }
 
 bool ParseIo(CArguments& args, IoOptions* io) {
     std::string option;
-    io->target.camera.inputCount = 2;
-    io->target.camera.outputCount = 2;
+    bool passwordGiven = false;
     while (args.Next(&option)) {
-        const Match camera = CameraOption(args, option, &io->target);
+        const Match camera = CameraOption(args, option, &io->target, &passwordGiven);
         if (camera == Match::kBad) return false;
         if (camera == Match::kYes) continue;
         bool ok = true;
         if (option == "--inputs") ok = args.Unsigned(option, 0, 64, &io->target.camera.inputCount);
         else if (option == "--outputs") ok = args.Unsigned(option, 0, 64, &io->target.camera.outputCount);
         else if (option == "--set") ok = ParseOutputSetting(args, option, io);
-        else if (option == "--duration") ok = args.Seconds(option, &io->seconds);
+        else if (option == "--duration" || option == "-t") ok = args.Seconds(option, &io->seconds);
         else ok = args.Fail("unknown option " + option);
         if (!ok) return false;
     }
-    for (const auto& output : io->outputs) {
-        if (output.first > io->target.camera.outputCount) {
-            return args.Fail("--set " + std::to_string(output.first) + ": the camera has " +
-                             std::to_string(io->target.camera.outputCount) + " output(s)");
-        }
-    }
-    return NeedCamera(args, io->target, "io");
+    return NeedCamera(args, io->target, "io", passwordGiven);
 }
 
 bool AsksForHelp(const std::vector<std::string>& arguments) {
@@ -319,13 +410,18 @@ bool AsksForHelp(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* parsed,
-                      std::string* error) {
+bool ParseCommandLine(const std::vector<std::string>& arguments, const char* environmentPassword,
+                      ParsedCommand* parsed, std::string* error) {
     if (arguments.empty()) {
         *error = "no command given";
         return false;
     }
     const std::string& command = arguments[0];
+    if (command == "--version" || (arguments.size() > 1 && arguments[1] == "--version")) {
+        parsed->command = Command::kVersion;
+        parsed->helpText = std::string("quillon-capture ") + QUILLON_VERSION + "\n";
+        return true;
+    }
     if (command == "--help" || command == "-h" || command == "help") {
         parsed->command = Command::kHelp;
         parsed->helpText = Usage(arguments.size() > 1 && command == "help" ? arguments[1] : "");
@@ -344,7 +440,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* 
     parsed->capture.target.camera.address.clear();
     parsed->query.target.camera.address.clear();
     parsed->io.target.camera.address.clear();
-    CArguments args(arguments, error);
+    CArguments args(arguments, environmentPassword, error);
     if (command == "capture") {
         parsed->command = Command::kCapture;
         return ParseCapture(args, &parsed->capture);
@@ -358,18 +454,15 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* 
 }
 
 std::string Usage(const std::string& command) {
-    if (command == "capture") return std::string(kCaptureUsage) + kCameraUsage;
+    if (command == "capture") {
+        std::string usage = kCaptureUsage;
+        const std::size_t at = usage.find("%s");
+        usage.replace(at, 2, ContainerFilesAvailable() ? kFormatsWithContainers : kFormatsRawOnly);
+        return usage + kCameraUsage;
+    }
     if (command == "query") return std::string(kQueryUsage) + kCameraUsage;
     if (command == "io") return std::string(kIoUsage) + kCameraUsage;
     return kProgramUsage;
-}
-
-const char* StreamExtension(std::uint32_t codec) {
-    switch (codec) {
-        case kCodecJpeg: return ".mjpeg";
-        case kCodecMpeg4: return ".m4v";
-        default: return ".h264";
-    }
 }
 
 }  // namespace quillon_capture

@@ -13,15 +13,18 @@
 
 namespace quillon_capture {
 
-enum class Command { kHelp, kCapture, kQuery, kIo };
+enum class Command { kHelp, kVersion, kCapture, kQuery, kIo };
 
 // Which camera, and how the host configures it. With `simulate` the address and port are
 // those of the simulator the program starts.
 struct CameraOptions {
     quillon_host::HostCameraConfig camera;
     bool simulate = false;
+    bool askPassword = false;  // a camera URL named a user without password: prompt for it
     std::string library;  // the driver library file; empty: the one beside the program
 };
+
+enum class ProgressOutput { kLines, kJson, kNone };
 
 struct CaptureOptions {
     CameraOptions target;
@@ -30,8 +33,9 @@ struct CaptureOptions {
     double seconds = 0;                 // 0: until Ctrl-C
     std::uint32_t connectSeconds = 15;  // the wait for a first frame before giving up
     std::string output = "capture";     // file name without its extension
-    FrameOutput frames = FrameOutput::kStream;
-    bool quiet = false;                 // no progress lines
+    FrameOutput frames = FrameOutput::kMatroska;
+    bool overwrite = false;             // replace existing files
+    ProgressOutput progress = ProgressOutput::kLines;
 };
 
 struct QueryOptions {
@@ -40,28 +44,29 @@ struct QueryOptions {
 };
 
 struct IoOptions {
-    CameraOptions target;
+    CameraOptions target;  // port counts 0: as the camera reports them
     std::vector<std::pair<std::uint32_t, std::uint32_t>> outputs;  // port from 1, state 1 or 2
     double seconds = 0;  // 0: until Ctrl-C
 };
 
 struct ParsedCommand {
     Command command = Command::kHelp;
-    std::string helpText;  // for kHelp: the usage asked for
+    std::string helpText;  // for kHelp: the usage asked for; for kVersion the version line
     CaptureOptions capture;
     QueryOptions query;
     IoOptions io;
 };
 
-// False with a one-line reason in `error` for bad arguments.
-bool ParseCommandLine(const std::vector<std::string>& arguments, ParsedCommand* parsed,
-                      std::string* error);
+// False with a one-line reason in `error` for bad arguments. `environmentPassword` is the value
+// of QUILLON_PASSWORD (null when unset): a password there need not show in the process list.
+bool ParseCommandLine(const std::vector<std::string>& arguments, const char* environmentPassword,
+                      ParsedCommand* parsed, std::string* error);
+
+// The environment variable a camera password may come from.
+constexpr const char* kPasswordVariable = "QUILLON_PASSWORD";
 
 // The usage of the program (`command` empty) or of one sub-command.
 std::string Usage(const std::string& command);
-
-// ".h264", ".m4v" or ".mjpeg".
-const char* StreamExtension(std::uint32_t codec);
 
 }  // namespace quillon_capture
 

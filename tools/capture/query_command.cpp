@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "capture/camera_probe.h"
 #include "capture/command_support.h"
 #include "host/capability_host.h"
 
@@ -41,12 +42,13 @@ std::string CustomValue(const quillon_host::CapabilitySnapshot& results, const s
     return "?";
 }
 
+// The query's wait for each request to the camera.
+constexpr std::uint32_t kProbeTimeoutMs = 3000;
+
 void PrintResults(const quillon_host::CapabilitySnapshot& results, CConsole& console) {
-    std::uint32_t inputs = 0, outputs = 0;
+    const auto [inputs, outputs] = PortCounts(results);
     std::string codecs;
     for (const auto& [id, value] : results.properties) {
-        if (id == kInputs) inputs = value;
-        if (id == kOutputs) outputs = value;
         const char* codec = id == kH264 ? "H.264" : id == kMpeg4 ? "MPEG-4" : id == kJpeg ? "JPEG" : nullptr;
         if (codec && value == 1 && codecs.find(codec) == std::string::npos) {
             codecs += (codecs.empty() ? "" : ", ") + std::string(codec);
@@ -69,29 +71,31 @@ void PrintResults(const quillon_host::CapabilitySnapshot& results, CConsole& con
 
 }  // namespace
 
-int RunQuery(const QueryOptions& options) {
-    CConsole console(false);
-    PreparedCamera prepared;
-    std::string error;
-    if (!PrepareCamera(options.target, SimulatedCameraRequest{}, console, &prepared, &error)) {
-        console.Error("quillon-capture: " + error);
-        return kExitFailure;
+std::pair<std::uint32_t, std::uint32_t> PortCounts(const quillon_host::CapabilitySnapshot& results) {
+    std::pair<std::uint32_t, std::uint32_t> counts{0, 0};
+    for (const auto& [id, value] : results.properties) {
+        if (id == kInputs) counts.first = value;
+        if (id == kOutputs) counts.second = value;
     }
+    return counts;
+}
+
+bool QueryCamera(const CDriverLibrary& library, const quillon_host::HostCameraConfig& camera, bool ntsc,
+                 quillon_host::CapabilitySnapshot* snapshot, std::string* failure) {
+    const std::string what = "the capability query of " + CameraAddress(camera);
     // A driver built before the capability query lacks its exports; a host finds that out at
     // run time the same way.
     CapabilityQueryExports query;
-    if (!query.Find(*prepared.library)) {
-        console.Error("quillon-capture: this driver has no capability query yet");
-        return kExitFailure;
+    if (!query.Find(library)) {
+        *failure = "this driver has no capability query yet";
+        return false;
     }
-    InstallStopHandler();
     quillon_host::CHostCapabilityResults results;
     quillon_host::CHostQueryCallback callback;
-    if (!query.init(&callback, options.ntsc)) {
-        console.Error("quillon-capture: the driver refused the query's callback (another query is registered)");
-        return kExitFailure;
+    if (!query.init(&callback, ntsc)) {
+        *failure = "the driver refused the query's callback (another query is registered)";
+        return false;
     }
-    const quillon_host::HostCameraConfig& camera = prepared.camera;
     const bool started =
         query.start(camera.address.c_str(), camera.port, camera.user.c_str(), camera.password.c_str(), &results);
     bool ended = false;
@@ -102,15 +106,37 @@ int RunQuery(const QueryOptions& options) {
     if (started && !ended) query.terminate();
     query.uninit();
     const quillon_host::QueryOutcome outcome = callback.Outcome();
-    if (outcome.completed) {
-        PrintResults(results.Snapshot(), console);
-        return kExitSuccess;
+    *snapshot = results.Snapshot();
+    if (outcome.completed) return true;
+    if (!started) {
+        *failure = what + " could not start";
+    } else if (!outcome.ended) {
+        *failure = what + " had no result; stopped";
+    } else {
+        // The driver's text is the same for every cause; the program's own look names it.
+        CCameraProbe probe(camera, kProbeTimeoutMs);
+        const ProbeResult found = probe.Login();
+        *failure = what + " failed: " + (found == ProbeResult::kReady ? outcome.failureText : probe.Reason());
     }
-    const std::string what = "quillon-capture: the capability query of " + CameraAddress(camera);
-    if (!started) console.Error(what + " could not start");
-    else if (outcome.ended) console.Error(what + " failed: " + outcome.failureText);
-    else console.Error(what + " had no result; stopped");
-    return kExitFailure;
+    return false;
+}
+
+int RunQuery(const QueryOptions& options) {
+    CConsole console(false);
+    PreparedCamera prepared;
+    std::string error;
+    if (!PrepareCamera(options.target, SimulatedCameraRequest{}, console, &prepared, &error)) {
+        console.Error("quillon-capture: " + error);
+        return kExitFailure;
+    }
+    InstallStopHandler();
+    quillon_host::CapabilitySnapshot results;
+    if (!QueryCamera(*prepared.library, prepared.camera, options.ntsc, &results, &error)) {
+        console.Error("quillon-capture: " + error);
+        return kExitFailure;
+    }
+    PrintResults(results, console);
+    return kExitSuccess;
 }
 
 }  // namespace quillon_capture

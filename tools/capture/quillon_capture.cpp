@@ -1,6 +1,7 @@
 // quillon-capture: drives the Quillon driver the way a recording server does, through the
 // library's exports and the reference host's objects. `quillon-capture --help` lists commands.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     ParsedCommand parsed;
     std::string error;
-    if (!ParseCommandLine(arguments, &parsed, &error)) {
+    if (!ParseCommandLine(arguments, std::getenv(kPasswordVariable), &parsed, &error)) {
         const std::string command = arguments.empty() ? "" : arguments[0] + " ";
         std::fprintf(stderr, "quillon-capture: %s\nrun 'quillon-capture %s--help' for the options\n",
                      error.c_str(), command == "capture " || command == "query " || command == "io " ? command.c_str() : "");
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     }
     switch (parsed.command) {
         case Command::kHelp:
+        case Command::kVersion:
             std::fputs(parsed.helpText.c_str(), stdout);
             return kExitSuccess;
         case Command::kCapture:
