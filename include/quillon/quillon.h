@@ -12,6 +12,33 @@
 //   standard-library types, no class results by value.
 // - Entries marked "not used by the driver" hold their place in the host's table; the driver
 //   never calls them.
+//
+// Calls back into the driver. From inside any callback, on any thread, the host may call any
+// operation of any driver object. The driver calls the host with none of its locks held, and a
+// call made from inside a callback never waits for a driver thread, since the thread that calls
+// may be the very one it would wait for:
+// - StopChannel, StartChannel and ReconfigureChannel, on the callback's own channel or any other,
+//   and ICaptureIOApi::Stop: the stop is requested and the call returns at once. No new call
+//   reaches that channel's sink (or the I/O callback) after it returns; a call already under way
+//   on another driver thread may still be finishing. The stopped threads end by themselves and are
+//   joined later (never killed): by the next StartChannel, StopChannel or ReconfigureChannel of
+//   that index, or the next ICaptureIOApi::Start or Stop, made on a host thread, or by Uninit.
+//   ReconfigureChannel restarts the channel without waiting, from a host thread too.
+//   ICaptureIOApi::Start from inside a callback is refused (false) while the threads of its last
+//   stop are still held.
+// - Uninit: every channel and the I/O service are asked to stop as above; GetVideoCapture and
+//   GetIOApi return null at once, no debug message follows, and the objects are destroyed by the
+//   next Init, Uninit or deletion made on a host thread.
+// - DeleteIPCapture: Uninit as above; the object itself is destroyed by the next CreateIPCapture
+//   or DeleteIPCapture made on a host thread, since the calling thread still runs its code.
+// - UninitCapabilityQuery from inside the query's callback: the query is cancelled and its
+//   callback and results are forgotten at once (InitCapabilityQuery may follow); its worker ends
+//   by itself and is joined by the next StartCapabilityQuery or UninitCapabilityQuery made on
+//   another thread. StartCapabilityQuery from inside that callback returns 0.
+// A frame the driver holds when its channel stops is still given back through
+// IFramePool::ReleaseFrame, so the pool stays valid until the driver is deleted on a host
+// thread. Before the module is unloaded, the host deletes its drivers and ends its capability
+// query on host threads (not from inside callbacks): that joins every thread of the driver.
 #ifndef QUILLON_QUILLON_H
 #define QUILLON_QUILLON_H
 
@@ -56,7 +83,9 @@ struct CHANNEL_PARAMS {
 class IDebugInfoSink {
 public:
     virtual void* Destroy(unsigned int flags) = 0;
-    // Called from any driver thread, possibly concurrently.
+    // Called from any driver thread, possibly concurrently, and on the host's own thread during
+    // its calls (a stopped channel reports its camera offline). Any driver call may be made from
+    // inside it (see the top of this file).
     virtual void OnDebugInfo(CDebugInfoIf* info) = 0;
 };
 
@@ -158,7 +187,9 @@ public:
     virtual IRateSettings* GetRateSettings() = 0;
 };
 
-// Per-channel receiver of frames; called on the channel's threads.
+// Per-channel receiver of frames; called on the channel's threads (DeliverFrame on its receive
+// thread or its worker, OnSignalLost on its worker). Stopping, restarting or reconfiguring this
+// channel or another, Uninit and DeleteIPCapture may all be called from inside either.
 class IChannelSink {
 public:
     virtual void* Destroy(unsigned int flags) = 0;
@@ -167,6 +198,9 @@ public:
     virtual void OnSignalLost() = 0;  // no frame for twice the frame time-out
 };
 
+// Called on the I/O service's input thread (inputs, failures), its output thread (failures) and,
+// during ICaptureIOApi::Start, the host's calling thread. ICaptureIOApi::Stop (which then fails a
+// Start in progress), Uninit and DeleteIPCapture may be called from inside.
 class ICaptureIOCallback {
 public:
     virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
@@ -231,13 +265,15 @@ public:
     virtual ICapabilityValueList* GetValueList(std::uint32_t kind) = 0;
 };
 
-// Learns how a capability query ended; called once per started query, on its worker thread.
+// Learns how a capability query ended; called at most once per started query, on its worker
+// thread, never once UninitCapabilityQuery has begun. Terminate, Uninit and Init may be called
+// from inside it; Start returns 0 there.
 class ICapabilityQueryCallback {
 public:
     virtual void* Destroy(unsigned int flags) = 0;  // not used by the driver
     virtual void OnQueryStarted() = 0;              // not used by the driver
     virtual void OnQueryCompleted() = 0;            // the results were written
-    // code is 3; text is valid during the call.
+    // code is 3; text is valid during the call. A query ended by TerminateCapabilityQuery fails.
     virtual void OnQueryFailed(std::uint32_t code, const char* text) = 0;
 };
 
@@ -260,7 +296,11 @@ public:
     virtual std::uint32_t GetChannelCount() = 0;
     virtual bool StartChannel(std::uint32_t channel, IChannelSink* sink,
                               IChannelSettings* settings) = 0;
+    // On a host thread, operations on one index take turns, and StopChannel returns once the
+    // channel's threads have ended. From inside a callback none of them waits (see the top).
     virtual bool StopChannel(std::uint32_t channel) = 0;
+    // Restarts the channel with the new size and rate, without waiting and without an offline
+    // report: the camera stays online for the host. False for a stopped or empty index.
     virtual bool ReconfigureChannel(std::uint32_t channel, IVideoSize* size,
                                     std::uint32_t frameInterval) = 0;
     virtual void* QueryCaptureExtension() = 0;  // always null
@@ -311,10 +351,10 @@ std::uint32_t InitCapabilityQuery(kestrel::ipcapture::ICapabilityQueryCallback* 
 std::uint32_t StartCapabilityQuery(const char* address, std::uint16_t port, const char* user,
                                    const char* password,
                                    kestrel::ipcapture::ICapabilityResults* results);
-// Asks a running query to stop between its steps; always 1.
+// Asks a running query to stop between its steps; it then fails. Always 1.
 std::uint32_t TerminateCapabilityQuery();
-// Ends the query within about five seconds; no callback and no write into the results follow.
-// Always 1.
+// Ends the query within about five seconds; no callback and no write into the results begins
+// once it is called. Always 1.
 std::uint32_t UninitCapabilityQuery();
 }
 

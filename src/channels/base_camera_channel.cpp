@@ -1,7 +1,6 @@
 #include "channels/base_camera_channel.h"
 
 #include <cctype>
-#include <tuple>
 
 #include "platform/clock.h"
 #include "platform/sockets.h"
@@ -21,7 +20,6 @@ CBaseCameraChannel::CBaseCameraChannel(std::uint32_t channel, IDriver* driver, I
 CBaseCameraChannel::~CBaseCameraChannel() { Stop(); }
 
 bool CBaseCameraChannel::Start(const CHANNEL_PARAMS* params) {
-    Stop();
     if (!params) return false;
     SetStartParams(*params);
     if (!m_socketsStarted) m_socketsStarted = platform::SocketsStartup();
@@ -32,27 +30,44 @@ bool CBaseCameraChannel::Start(const CHANNEL_PARAMS* params) {
 }
 
 void CBaseCameraChannel::Stop() {
-    // Set first: a frame still under way must not report the camera online again.
-    m_stopEvent.Set();
-    SetState(kChannelStopped);
-    SetCameraState(false);
+    RequestStop();
     StopWorker();
+    // A frame that was under way when the stop came may have reported the camera online.
+    SetCameraState(false);
     if (m_socketsStarted) platform::SocketsCleanup();
     m_socketsStarted = false;
 }
 
-bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS* params) {
+void CBaseCameraChannel::RequestStop() {
+    {
+        std::lock_guard<std::mutex> guard(m_lifeLock);
+        // Set first: a frame still under way must not report the camera online again.
+        m_closed.store(true);
+        m_restartPending = false;
+        m_stopEvent.Set();
+        if (m_workerHeld.load()) OnStopRequested();
+    }
     SetState(kChannelStopped);
-    // Stopped first, so the worker never sees half of the new parameters.
-    StopWorker();
+    SetCameraState(false);
+}
+
+bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS* params) {
+    std::lock_guard<std::mutex> guard(m_lifeLock);
+    if (m_closed.load() || !m_workerHeld.load()) return false;
+    CHANNEL_PARAMS changed = m_restartPending ? m_restartParams : GetStartParams();
     if (params) {
-        CHANNEL_PARAMS changed = GetStartParams();
         changed.frameInterval = params->frameInterval;
         changed.width = params->width;
         changed.height = params->height;
-        SetStartParams(changed);
     }
-    return StartWorker();
+    // Taken by the worker once its current cycle has torn down, so it never sees half of the
+    // new parameters; a second restart before then only changes them.
+    m_restartParams = changed;
+    m_restartPending = true;
+    SetState(kChannelStopped);
+    m_stopEvent.Set();
+    OnStopRequested();
+    return true;
 }
 
 std::uint32_t CBaseCameraChannel::GetState() {
@@ -68,28 +83,49 @@ void CBaseCameraChannel::SetState(std::uint32_t state) {
 std::string CBaseCameraChannel::GetStatusText() {
     ChannelView view;
     view.state = GetState();
-    view.running = m_worker.IsStarted() && !IsStopSet();
+    view.running = m_workerHeld.load() && !IsStopSet();
+    view.rtp = ReceivesRtp();
     view.codecName = CodecName();
-    std::tie(view.width, view.height) = GetStartPictureSize();
+    view.address = CameraAddressText();
+    view.sinceFrameMs = MillisecondsSinceLastDelivery();
     return m_status.Describe(view);
 }
 
 std::string CBaseCameraChannel::CameraAddressText() const { return m_driver->GetDeviceInfo().host; }
 
 bool CBaseCameraChannel::StartWorker() {
+    std::lock_guard<std::mutex> guard(m_lifeLock);
+    if (m_closed.load() || m_workerHeld.load()) return false;
     m_stopEvent.Reset();
+    RestartDeliveryClock();
     PrepareWorker();
-    return m_worker.Start("Camera channel " + std::to_string(m_channel));
+    m_workerHeld.store(m_worker.Start("Camera channel " + std::to_string(m_channel)));
+    return m_workerHeld.load();
 }
 
 void CBaseCameraChannel::StopWorker() {
-    m_stopEvent.Set();
     if (!m_worker.IsStarted()) return;
-    OnStopRequested();
     if (!m_worker.WaitForExit(m_driver->GetDeviceInfo().operationTimeout)) {
         OnStopOverdue();
         m_worker.WaitForExit();
     }
+    m_workerHeld.store(m_worker.IsStarted());
+}
+
+void CBaseCameraChannel::RunCycles() {
+    do {
+        Run();
+    } while (BeginNextCycle());
+}
+
+bool CBaseCameraChannel::BeginNextCycle() {
+    std::lock_guard<std::mutex> guard(m_lifeLock);
+    if (m_closed.load() || !m_restartPending) return false;
+    m_restartPending = false;
+    SetStartParams(m_restartParams);
+    m_stopEvent.Reset();
+    PrepareWorker();
+    return true;
 }
 
 std::string CBaseCameraChannel::CameraName() const {
@@ -121,13 +157,13 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     }
 }
 
-bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame) {
-    if (!m_sink) return false;
+bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame, std::uint32_t width, std::uint32_t height) {
+    if (!m_sink || m_closed.load()) return false;
     if (!m_sink->DeliverFrame(frame)) {
         m_status.CountRefused();
         return false;
     }
-    m_status.CountFrame();
+    m_status.CountFrame(width, height);
     RestartDeliveryClock();
     TouchLastFrameTime();
     if (!IsStopSet()) SetCameraState(true);
@@ -135,7 +171,7 @@ bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame) {
 }
 
 void CBaseCameraChannel::NotifySignalLost() {
-    if (m_sink) m_sink->OnSignalLost();
+    if (m_sink && !m_closed.load()) m_sink->OnSignalLost();
 }
 
 void CBaseCameraChannel::TouchLastFrameTime() {

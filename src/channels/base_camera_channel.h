@@ -2,16 +2,21 @@
 // channel, the state code and the time of the last frame, the start parameters, the camera's
 // online/offline reports and the frame callback the producers end in.
 //
-// Threading: host threads call Start, Stop, Restart, GetState and GetStatusText; the worker
-// runs Run; the receive thread (RTP) or the worker (HTTP) delivers frames. Stop is bounded:
-// it waits up to the operation time-out for the worker to finish its teardown, then has the
-// derived class cut short whatever the worker still waits on, and joins. No thread is killed,
-// and once Stop returns nothing calls the channel, the sink or the driver any more.
+// Threading: the capture object calls Start and Stop on host threads; RequestStop, Restart,
+// GetState and GetStatusText come from any thread, the channel's own included. The worker runs
+// Run, once per connection cycle: a restart ends the current Run (its teardown included) and the
+// worker begins the next with the new parameters, so no thread ever waits for itself. The
+// receive thread (RTP) or the worker (HTTP) delivers frames. Stop is bounded: it waits up to the
+// operation time-out for the worker to finish its teardown, then has the derived class cut short
+// whatever the worker still waits on, and joins. No thread is killed, and once Stop returns
+// nothing calls the channel, the sink or the driver any more. m_lifeLock orders the stop and
+// restart requests against the worker's change to its next cycle.
 #ifndef QUILLON_CHANNELS_BASE_CAMERA_CHANNEL_H
 #define QUILLON_CHANNELS_BASE_CAMERA_CHANNEL_H
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -36,6 +41,7 @@ public:
 
     bool Start(const ipcapture::CHANNEL_PARAMS* params) override;
     void Stop() override;
+    void RequestStop() override;
     bool Restart(const ipcapture::CHANNEL_PARAMS* params) override;
     std::uint32_t GetState() override;
     void SetState(std::uint32_t state) override;
@@ -44,24 +50,26 @@ public:
 protected:
     // The worker thread's body; returns when the stop event is set.
     virtual std::uint32_t Run() = 0;
-    // Called on the starting thread before the worker starts, while no worker runs: undo what
-    // the last stop cut short.
+    // Called before each connection cycle of the worker, while no cycle runs (m_lifeLock held):
+    // undo what the last stop or restart cut short.
     virtual void PrepareWorker() {}
-    // Called on the stopping thread once the stop event is set: cut short a connection attempt
-    // in progress.
+    // Called on the stopping or restarting thread once the stop event is set (m_lifeLock held):
+    // cut short a connection attempt in progress. Must not call the host.
     virtual void OnStopRequested() {}
     // Called when the worker has not ended within the operation time-out after the stop event:
     // cut short everything it may still wait on, its teardown included.
     virtual void OnStopOverdue() {}
     // For the status line.
     virtual const char* CodecName() const = 0;
+    virtual bool ReceivesRtp() const { return false; }
     // The camera's address as the channel reaches it.
     virtual std::string CameraAddressText() const;
 
     // Reports the camera online or offline, once per change.
     void SetCameraState(bool online);
-    // The frame callback of every producer: true if the host accepted the frame.
-    bool DeliverFrame(ipcapture::IVideoFrame* frame);
+    // The frame callback of every producer: true if the host accepted the frame, a picture of
+    // `width` x `height`.
+    bool DeliverFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height);
     void NotifySignalLost();
 
     // The time of the last frame, also touched by each new connection: what the reconnection
@@ -98,16 +106,25 @@ private:
         ~CWorker() override { WaitForExit(); }
 
     private:
-        void Run() override { m_owner.Run(); }
+        void Run() override { m_owner.RunCycles(); }
         CBaseCameraChannel& m_owner;
     };
 
+    void RunCycles();
+    // Takes a pending restart: the new parameters and a cleared stop event; false when the
+    // worker is to end.
+    bool BeginNextCycle();
     bool StartWorker();
     void StopWorker();
     std::string CameraName() const;
 
     ipcapture::IChannelSink* const m_sink;
     bool m_socketsStarted = false;
+    std::mutex m_lifeLock;
+    bool m_restartPending = false;             // guarded by m_lifeLock
+    ipcapture::CHANNEL_PARAMS m_restartParams{};  // guarded by m_lifeLock
+    std::atomic<bool> m_closed{false};         // stopped for good; written under m_lifeLock
+    std::atomic<bool> m_workerHeld{false};     // a worker was started and not yet joined
     std::atomic<bool> m_online{false};
     CSpinMutex m_stateLock;
     std::uint32_t m_state = kChannelStopped;  // guarded by m_stateLock

@@ -51,8 +51,8 @@ std::uint32_t CBaseRTPChannel::Run() {
         if (WaitForStop(kPassMs)) break;
         SuperviseFrames();
     }
+    // No offline report here: a stop makes its own, and a restart is no stop.
     Teardown();
-    SetCameraState(false);
     return 0;
 }
 
@@ -80,7 +80,6 @@ void CBaseRTPChannel::SuperviseFrames() {
     // Judged from the last frame, not the last connection: a camera that takes every new
     // session but sends nothing has lost its signal all the same.
     const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
-    m_status.NoteStall(withoutFrames / 1000, CameraAddressText(), true);
     if (std::uint64_t(withoutFrames) > 2 * std::uint64_t(device.frameTimeout)) {
         NotifySignalLost();
         SetCameraState(false);

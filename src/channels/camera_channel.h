@@ -16,13 +16,20 @@ enum : std::uint32_t {
     kChannelStopped = 3,    // stopped or not connected
 };
 
-// Called from host threads only; Start, Stop and Restart return once the worker thread has
-// ended or its stop bound has passed.
+// Start is called once, by the capture object, before anything else. Stop and RequestStop are
+// final: the channel never runs again. Stop returns once the channel's threads have ended (or
+// its stop bound has passed); RequestStop and Restart never wait, so they may be called from the
+// channel's own threads (a host reacting inside a callback) or any other driver thread.
 class ICameraChannel {
 public:
     virtual ~ICameraChannel() = default;
     virtual bool Start(const ipcapture::CHANNEL_PARAMS* params) = 0;
     virtual void Stop() = 0;
+    // Stops the channel without waiting: no new call reaches the sink, the threads end by
+    // themselves, and a later Stop (or the destructor) joins them.
+    virtual void RequestStop() = 0;
+    // Asks the worker to reconnect with the new size and rate; false when the channel is not
+    // running (never started, or stopped).
     virtual bool Restart(const ipcapture::CHANNEL_PARAMS* params) = 0;
     virtual std::uint32_t GetState() = 0;
     virtual void SetState(std::uint32_t state) = 0;

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 
+#include "platform/thread.h"
 #include "runtime/host_call.h"
 #include "runtime/debug_info.h"
 #include "runtime/string_helpers.h"
@@ -36,16 +37,18 @@ bool CIPCaptureDriver::Init(IDebugInfoSink* debugSink, IFramePool* framePool,
 
 bool CIPCaptureDriver::InitUnguarded(IDebugInfoSink* debugSink, IFramePool* framePool,
                                      IDriverSettings* settings) {
-    if (m_videoCapture || !settings || !settings->GetServerSettings() ||
+    if (GetVideoCapture() || !settings || !settings->GetServerSettings() ||
         !settings->GetCameraSettings()) {
         return false;
     }
+    DestroyRetired();
     m_codec = settings->GetCameraSettings()->GetCodec();
     m_debugSink = debugSink;
     m_framePool = framePool;
     ReadServerSettings(settings);
     ReadCameraSettings(settings);
     ReadParameters(settings);
+    std::lock_guard<std::mutex> guard(m_objectsLock);
     if (!CreateIOApi() || !CanCreateVideoCapture()) return false;
     m_videoCapture = std::make_unique<CIPVideoCapture>(
         this, settings->GetServerSettings()->GetChannelCount());
@@ -80,17 +83,47 @@ void CIPCaptureDriver::ReadParameters(IDriverSettings* settings) {
 
 void CIPCaptureDriver::Uninit() {
     CatchAll(0, [&] {
-        m_videoCapture.reset();
-        m_ioApi.reset();
+        std::unique_ptr<CIPVideoCapture> capture;
+        IOApiPointer io{nullptr, &DestroyIOApi};
+        {
+            std::lock_guard<std::mutex> guard(m_objectsLock);
+            capture = std::move(m_videoCapture);
+            io = std::move(m_ioApi);
+        }
+        if (platform::IsOwnThread()) {
+            // From inside a callback: the caller's own thread may be one of theirs.
+            if (capture) capture->RequestStopAll();
+            if (io) io->Stop();
+            std::lock_guard<std::mutex> guard(m_objectsLock);
+            if (capture) m_retiredCaptures.push_back(std::move(capture));
+            if (io) m_retiredIOApis.push_back(std::move(io));
+        } else {
+            capture.reset();
+            io.reset();
+            DestroyRetired();
+        }
+        m_debugSink.store(nullptr);
         return 0;
     });
 }
 
+void CIPCaptureDriver::DestroyRetired() {
+    std::vector<std::unique_ptr<CIPVideoCapture>> captures;
+    std::vector<IOApiPointer> ios;
+    {
+        std::lock_guard<std::mutex> guard(m_objectsLock);
+        captures.swap(m_retiredCaptures);
+        ios.swap(m_retiredIOApis);
+    }
+}
+
 IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() {
+    std::lock_guard<std::mutex> guard(m_objectsLock);
     return m_videoCapture.get();
 }
 
 ICaptureIOApi* CIPCaptureDriver::GetIOApi() {
+    std::lock_guard<std::mutex> guard(m_objectsLock);
     return m_ioApi.get();
 }
 
@@ -105,7 +138,7 @@ void* CIPCaptureDriver::GetAuxiliaryObject() {
 void CIPCaptureDriver::DebugMessage(std::uint8_t level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    SendDebugMessage(m_debugSink, level, format, args);
+    SendDebugMessage(m_debugSink.load(), level, format, args);
     va_end(args);
 }
 

@@ -4,10 +4,13 @@
 #ifndef QUILLON_DRIVER_IP_CAPTURE_DRIVER_H
 #define QUILLON_DRIVER_IP_CAPTURE_DRIVER_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "driver/custom_creator.h"
 #include "driver/ip_video_capture.h"
@@ -15,9 +18,13 @@
 
 namespace kestrel {
 
-// Init and Uninit run on host threads while no channel runs; every other thread only reads the
-// fields Init wrote, so the driver holds no lock. The debug sink and the frame pool are
-// borrowed from the host and must outlive Uninit.
+// Init runs on a host thread while no channel runs; every other thread only reads the fields
+// Init wrote. Uninit on a host thread destroys the capture and I/O objects, joining their
+// threads. Uninit on a driver thread (from inside a callback) cannot wait for them: it asks every
+// channel and the I/O service to stop, keeps the objects aside, and the next Init, Uninit or the
+// destructor on a host thread destroys them. m_objectsLock guards the object pointers. The debug
+// sink is borrowed until Uninit (no message reaches it afterwards); the frame pool until the
+// driver is destroyed, as a frame in hand when a channel stopped is still given back.
 class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx, public IDriver, public ICustomCreator {
 public:
     CIPCaptureDriver() = default;
@@ -55,18 +62,21 @@ public:
     std::int32_t GetParameterInt(std::uint32_t key) override;
 
 protected:
-    std::unique_ptr<ipcapture::ICaptureIOApi, void (*)(ipcapture::ICaptureIOApi*)> m_ioApi{
-        nullptr, &DestroyIOApi};
+    using IOApiPointer = std::unique_ptr<ipcapture::ICaptureIOApi, void (*)(ipcapture::ICaptureIOApi*)>;
+    IOApiPointer m_ioApi{nullptr, &DestroyIOApi};  // guarded by m_objectsLock
 
 private:
     static void DestroyIOApi(ipcapture::ICaptureIOApi* io);
+    // Destroys the objects an Uninit on a driver thread kept aside.
+    void DestroyRetired();
     bool InitUnguarded(ipcapture::IDebugInfoSink* debugSink, ipcapture::IFramePool* framePool,
                        ipcapture::IDriverSettings* settings);
     void ReadServerSettings(ipcapture::IDriverSettings* settings);
     void ReadCameraSettings(ipcapture::IDriverSettings* settings);
     void ReadParameters(ipcapture::IDriverSettings* settings);
 
-    ipcapture::IDebugInfoSink* m_debugSink = nullptr;
+    std::mutex m_objectsLock;
+    std::atomic<ipcapture::IDebugInfoSink*> m_debugSink{nullptr};
     ipcapture::IFramePool* m_framePool = nullptr;
     DEVICE_INFO m_deviceInfo;
     std::uint32_t m_inputCount = 0;
@@ -74,7 +84,9 @@ private:
     std::uint32_t m_channelCount = 0;
     std::uint32_t m_codec = 0;
     std::map<std::uint32_t, std::string> m_parameters;
-    std::unique_ptr<CIPVideoCapture> m_videoCapture;
+    std::unique_ptr<CIPVideoCapture> m_videoCapture;               // guarded by m_objectsLock
+    std::vector<std::unique_ptr<CIPVideoCapture>> m_retiredCaptures;  // guarded by m_objectsLock
+    std::vector<IOApiPointer> m_retiredIOApis;                        // guarded by m_objectsLock
 };
 
 }  // namespace kestrel

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
+#include "platform/thread.h"
 #include "runtime/host_call.h"
 
 namespace kestrel {
@@ -31,11 +33,32 @@ std::optional<CHANNEL_PARAMS> ReadChannelParams(IChannelSettings* settings) {
                           Low16(size->GetWidth()), Low16(size->GetHeight())};
 }
 
+CIPVideoCapture::COperation::COperation(Slot& slot) : m_slot(slot) {
+    const std::uint32_t self = platform::CurrentThreadId();
+    if (platform::IsOwnThread() || slot.operationThread.load() == self) return;
+    slot.operationLock.lock();
+    slot.operationThread.store(self);
+    m_locked = true;
+}
+
+CIPVideoCapture::COperation::~COperation() {
+    if (!m_locked) return;
+    m_slot.operationThread.store(0);
+    m_slot.operationLock.unlock();
+}
+
 CIPVideoCapture::CIPVideoCapture(ICustomCreator* creator, std::uint32_t channelCount)
-    : m_creator(creator), m_lock(kTableSpinCount), m_channels(channelCount) {}
+    : m_creator(creator), m_lock(kTableSpinCount) {
+    for (std::uint32_t channel = 0; channel < channelCount; ++channel) {
+        m_slots.push_back(std::make_unique<Slot>());
+    }
+}
 
 CIPVideoCapture::~CIPVideoCapture() {
-    for (std::uint32_t channel = 0; channel < m_channels.size(); ++channel) StopChannel(channel);
+    for (std::uint32_t channel = 0; channel < m_slots.size(); ++channel) {
+        StopIndex(channel, true);
+        JoinRetired(channel);
+    }
 }
 
 void* CIPVideoCapture::Destroy(unsigned int flags) {
@@ -43,40 +66,43 @@ void* CIPVideoCapture::Destroy(unsigned int flags) {
 }
 
 std::uint32_t CIPVideoCapture::GetChannelCount() {
-    return std::uint32_t(m_channels.size());
+    return std::uint32_t(m_slots.size());
 }
 
 bool CIPVideoCapture::StartChannel(std::uint32_t channel, IChannelSink* sink,
                                    IChannelSettings* settings) {
     return CatchAll(false, [&] {
         if (channel >= GetChannelCount()) return false;
-        StopChannel(channel);
-        std::unique_ptr<ICameraChannel> created = m_creator->CreateChannel(channel, sink);
+        COperation operation(*m_slots[channel]);
+        if (operation.MayWait()) JoinRetired(channel);
+        StopIndex(channel, operation.MayWait());
+        std::shared_ptr<ICameraChannel> created = m_creator->CreateChannel(channel, sink);
         if (!created) return true;
         // Settings the host left out give a failed start rather than a crash.
         const std::optional<CHANNEL_PARAMS> params = ReadChannelParams(settings);
-        const bool started = params && created->Start(&*params);
-        // Stored even when the start failed, so the host can still stop it.
-        CSpinMutexGuard guard(m_lock);
-        m_channels[channel] = std::move(created);
-        return started;
+        // Stored before it starts, and even when the start fails, so that any stop finds it; a
+        // channel stopped meanwhile (from a callback of its own start) refuses to start.
+        Install(channel, created);
+        return params && created->Start(&*params);
     });
 }
 
 bool CIPVideoCapture::StopChannel(std::uint32_t channel) {
     return CatchAll(false, [&] {
-        std::unique_ptr<ICameraChannel> taken = TakeChannel(channel);
-        if (!taken) return false;
-        taken->Stop();
-        return true;
+        if (channel >= GetChannelCount()) return false;
+        COperation operation(*m_slots[channel]);
+        if (operation.MayWait()) JoinRetired(channel);
+        return StopIndex(channel, operation.MayWait());
     });
 }
 
 bool CIPVideoCapture::ReconfigureChannel(std::uint32_t channel, IVideoSize* size,
                                          std::uint32_t frameInterval) {
     return CatchAll(false, [&] {
-        ICameraChannel* found = FindChannel(channel);
-        if (!found || !size) return false;
+        if (channel >= GetChannelCount() || !size) return false;
+        COperation operation(*m_slots[channel]);
+        const std::shared_ptr<ICameraChannel> found = FindChannel(channel);
+        if (!found) return false;
         // Quality 0 is never applied: a restart keeps the channel's previous quality.
         const CHANNEL_PARAMS params{frameInterval, 0, Low16(size->GetWidth()),
                                     Low16(size->GetHeight())};
@@ -94,12 +120,12 @@ bool CIPVideoCapture::GetChannelState(std::uint32_t channel, std::uint32_t* stat
     return CatchAll(false, [&] {
         if (reserved) *reserved = 0;
         if (textSize != 0 && text) text[0] = '\0';
-        // Read under the lock: a host thread may stop this index meanwhile, which destroys it.
-        CSpinMutexGuard guard(m_lock);
-        if (channel >= m_channels.size() || !m_channels[channel]) return false;
-        const std::uint32_t current = m_channels[channel]->GetState();
+        // A host thread may stop this index meanwhile: the reference keeps the channel whole.
+        const std::shared_ptr<ICameraChannel> found = FindChannel(channel);
+        if (!found) return false;
+        const std::uint32_t current = found->GetState();
         if (state) *state = current;
-        if (text && textSize > 1) CopyText(m_channels[channel]->GetStatusText(), text, textSize);
+        if (text && textSize > 1) CopyText(found->GetStatusText(), text, textSize);
         return true;
     });
 }
@@ -112,15 +138,55 @@ bool CIPVideoCapture::Reserved2(std::uint32_t, std::uint32_t, std::uint32_t) {
     return false;
 }
 
-ICameraChannel* CIPVideoCapture::FindChannel(std::uint32_t channel) {
-    CSpinMutexGuard guard(m_lock);
-    return channel < m_channels.size() ? m_channels[channel].get() : nullptr;
+void CIPVideoCapture::RequestStopAll() {
+    for (std::uint32_t channel = 0; channel < m_slots.size(); ++channel) StopIndex(channel, false);
 }
 
-std::unique_ptr<ICameraChannel> CIPVideoCapture::TakeChannel(std::uint32_t channel) {
+std::shared_ptr<ICameraChannel> CIPVideoCapture::FindChannel(std::uint32_t channel) {
     CSpinMutexGuard guard(m_lock);
-    if (channel >= m_channels.size()) return nullptr;
-    return std::move(m_channels[channel]);
+    return channel < m_slots.size() ? m_slots[channel]->channel : nullptr;
+}
+
+void CIPVideoCapture::Install(std::uint32_t channel, std::shared_ptr<ICameraChannel> installed) {
+    std::shared_ptr<ICameraChannel> displaced;
+    {
+        CSpinMutexGuard guard(m_lock);
+        displaced = std::exchange(m_slots[channel]->channel, std::move(installed));
+    }
+    if (displaced) {
+        displaced->RequestStop();
+        Retire(channel, std::move(displaced));
+    }
+}
+
+bool CIPVideoCapture::StopIndex(std::uint32_t channel, bool wait) {
+    std::shared_ptr<ICameraChannel> taken;
+    {
+        CSpinMutexGuard guard(m_lock);
+        taken = std::move(m_slots[channel]->channel);
+    }
+    if (!taken) return false;
+    if (wait) {
+        taken->Stop();
+    } else {
+        taken->RequestStop();
+        Retire(channel, std::move(taken));
+    }
+    return true;
+}
+
+void CIPVideoCapture::Retire(std::uint32_t channel, std::shared_ptr<ICameraChannel> retired) {
+    CSpinMutexGuard guard(m_lock);
+    m_slots[channel]->retired.push_back(std::move(retired));
+}
+
+void CIPVideoCapture::JoinRetired(std::uint32_t channel) {
+    std::vector<std::shared_ptr<ICameraChannel>> retired;
+    {
+        CSpinMutexGuard guard(m_lock);
+        retired.swap(m_slots[channel]->retired);
+    }
+    for (const std::shared_ptr<ICameraChannel>& stopping : retired) stopping->Stop();
 }
 
 }  // namespace kestrel

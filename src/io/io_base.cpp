@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/thread.h"
+
 namespace kestrel {
 
 using namespace ipcapture;
@@ -24,17 +26,26 @@ bool CIOBase::SetCallback(ICaptureIOCallback* callback) {
 }
 
 bool CIOBase::Start() {
-    // A second Start would poll with the input thread's client from this thread at the same time.
-    if (CWorkItemThread::IsStarted() || CTickerThread::IsStarted()) return false;
+    const bool onDriverThread = platform::IsOwnThread();
+    std::unique_lock<std::recursive_mutex> guard(m_hostLock, std::defer_lock);
+    if (!onDriverThread) guard.lock();
+    if (ThreadsHeld()) {
+        // A second Start would poll with the input thread's client from this thread at the same
+        // time. Threads held after a stop made inside a callback are joined first.
+        if (!m_stopping.load() || onDriverThread) return false;
+        FinishStop();
+    }
     m_stopping.store(false);
     Poll();
     for (std::uint32_t port = 0; port < TrackedPortCounts().second; ++port) {
+        if (m_stopping.load()) return false;  // a callback of this start stopped the service
         {
             std::lock_guard<std::mutex> guard(m_stateLock);
             m_outputStates[port] = kActiveState;
         }
         GuardedWrite(port, kActiveState);
     }
+    if (m_stopping.load()) return false;
     bool result = CWorkItemThread::Start(kOutputThreadName);
     result = CTickerThread::Start(kInputThreadName) && result;
     return result;
@@ -44,12 +55,25 @@ bool CIOBase::Stop() {
     m_stopping.store(true);
     // A camera that hangs in a request would otherwise hold the stop for the whole time-out.
     AbortRequests();
-    bool result = CWorkItemThread::Stop();
-    result = CTickerThread::Stop() && result;
+    CWorkItemThread::RequestExit();
+    CTickerThread::RequestStop();
+    ResetStates();
+    if (platform::IsOwnThread()) return true;
+    std::lock_guard<std::recursive_mutex> guard(m_hostLock);
+    FinishStop();
+    return true;
+}
+
+bool CIOBase::ThreadsHeld() {
+    return CWorkItemThread::IsStarted() || CTickerThread::IsStarted();
+}
+
+void CIOBase::FinishStop() {
+    CWorkItemThread::Stop();
+    CTickerThread::Stop();
     ResumeRequests();
     ResetStates();
     Disconnect();
-    return result;
 }
 
 std::pair<std::uint32_t, std::uint32_t> CIOBase::TrackedPortCounts() {

@@ -5,10 +5,15 @@
 // State codes: 0 no valid state (nothing read yet, or after a failure); 1 and 2 as the camera
 // reports them. After a failure every tracked state drops to 0 and the host hears OnIOFailure.
 //
-// Threading: the host's thread calls the ICaptureIOApi operations (Start also polls and writes
-// on it); the input thread polls; the output thread writes. m_stateLock guards both state maps
-// and is never held while the host is called back or the camera is asked. Stop aborts the
-// camera requests in progress, joins both threads, and no callback follows its return.
+// Threading: the host's threads call the ICaptureIOApi operations (Start also polls and writes
+// on the calling thread); the input thread polls; the output thread writes. m_stateLock guards
+// both state maps and is never held while the host is called back or the camera is asked.
+// m_hostLock serialises Start and Stop on host threads (it is recursive: a callback made during
+// Start may stop). Stop aborts the camera requests in progress and no callback follows its
+// return. On a host thread it joins both threads. On a driver thread (inside a callback, where
+// the caller may be one of the two threads, or a thread one of them waits for) it only asks them
+// to end; the next Start or Stop on a host thread, or the destructor, joins them, and a Start
+// on a driver thread meanwhile is refused.
 #ifndef QUILLON_IO_IO_BASE_H
 #define QUILLON_IO_IO_BASE_H
 
@@ -56,7 +61,8 @@ public:
     // False for a null callback, which leaves the previous one. Register before Start.
     bool SetCallback(ipcapture::ICaptureIOCallback* callback) override;
     // Polls once and writes state 1 to every output, then starts both threads; false when a
-    // thread cannot be started, and at once when the service is already started.
+    // thread cannot be started, when a callback of the start stopped the service, and at once
+    // when the service is already started.
     bool Start() override;
     // Stops both threads (queued writes are discarded), forgets every state, ends the camera
     // sessions. Bounded while the camera hangs: its requests are aborted.
@@ -94,10 +100,15 @@ private:
     // Forgets every state, then reports the failure (unless stopping).
     void Fail();
     void ResetStates();
+    bool ThreadsHeld();
+    // Joins both threads (already asked to end), lets the camera requests run again, forgets every
+    // state and ends the camera sessions.
+    void FinishStop();
 
     IDriver* const m_driver;
     std::atomic<ipcapture::ICaptureIOCallback*> m_callback{nullptr};
     std::atomic<bool> m_stopping{false};
+    std::recursive_mutex m_hostLock;
     std::mutex m_stateLock;
     std::map<std::uint32_t, std::uint32_t> m_inputStates;   // guarded by m_stateLock
     std::map<std::uint32_t, std::uint32_t> m_outputStates;  // guarded by m_stateLock

@@ -12,14 +12,17 @@ namespace kestrel {
 
 class CMpegHeaderReader {
 public:
-    // The reader of the library beside the driver, loaded on the first call and kept until the
-    // process ends; thread-safe. Without the library it reads nothing.
+    // The reader of the library beside the driver, which it loads at its first use after
+    // ReleaseShared (or ever); thread-safe. Without the library it reads nothing.
     static const CMpegHeaderReader& Shared();
+    // Unloads the library. Only while no reading through Shared() is under way or can begin:
+    // when the last driver object is gone.
+    static void ReleaseShared();
 
     // A reader calling `entry` (may be null); for tests.
     explicit CMpegHeaderReader(ParseMpegHeaderFunction entry) : m_entry(entry) {}
 
-    bool Available() const { return m_entry != nullptr; }
+    bool Available() const;
 
     // True, with the picture size written, when the library read the size of the video object
     // layer header in `data`; false without the library or when the header was unusable.
@@ -27,7 +30,11 @@ public:
                          std::uint32_t& height) const;
 
 private:
-    ParseMpegHeaderFunction m_entry;
+    CMpegHeaderReader() = default;
+    ParseMpegHeaderFunction Entry() const;
+
+    ParseMpegHeaderFunction m_entry = nullptr;
+    bool m_shared = false;  // the entry is the shared library's
 };
 
 }  // namespace kestrel

@@ -17,6 +17,8 @@ public:
     // Null when the library at `path` cannot be loaded; `reason`, when given, then receives the
     // system loader's own text.
     static std::unique_ptr<CDynamicLibrary> Load(const std::string& path, std::string* reason = nullptr);
+    // Whether the library at `path` is loaded in this process (by anyone), without loading it.
+    static bool IsLoaded(const std::string& path);
     ~CDynamicLibrary();
     CDynamicLibrary(const CDynamicLibrary&) = delete;
     CDynamicLibrary& operator=(const CDynamicLibrary&) = delete;

@@ -12,6 +12,13 @@ std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path, 
     return nullptr;
 }
 
+bool CDynamicLibrary::IsLoaded(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) return false;
+    ::dlclose(handle);
+    return true;
+}
+
 CDynamicLibrary::~CDynamicLibrary() { ::dlclose(m_handle); }
 
 LibraryFunction CDynamicLibrary::Symbol(const char* name) const {

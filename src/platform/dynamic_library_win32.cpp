@@ -20,6 +20,8 @@ std::unique_ptr<CDynamicLibrary> CDynamicLibrary::Load(const std::string& path, 
     return nullptr;
 }
 
+bool CDynamicLibrary::IsLoaded(const std::string& path) { return ::GetModuleHandleA(path.c_str()) != nullptr; }
+
 CDynamicLibrary::~CDynamicLibrary() { ::FreeLibrary(static_cast<HMODULE>(m_handle)); }
 
 LibraryFunction CDynamicLibrary::Symbol(const char* name) const {

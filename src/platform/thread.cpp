@@ -56,6 +56,8 @@ void ThreadEntry(void* argument) {
 
 }  // namespace
 
+bool IsOwnThread() { return t_current != nullptr; }
+
 Thread::Thread() = default;
 
 Thread::~Thread() {

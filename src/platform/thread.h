@@ -20,6 +20,9 @@ enum class ThreadPriority { kNormal, kAboveNormal };
 // The calling thread's system-wide id; never 0, so 0 can mean "no thread".
 std::uint32_t CurrentThreadId();
 
+// True on a thread started through Thread: one of the module's own threads, never a host's.
+bool IsOwnThread();
+
 // Processors the system reports (at least 1).
 unsigned ProcessorCount();
 

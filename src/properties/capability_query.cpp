@@ -11,8 +11,8 @@ constexpr const char kThreadName[] = "Capability query thread";
 }
 
 CCapabilityQuery& CCapabilityQuery::Instance() {
-    static CCapabilityQuery* query = new CCapabilityQuery;
-    return *query;
+    static CCapabilityQuery query;
+    return query;
 }
 
 CCapabilityQuery::~CCapabilityQuery() {
@@ -29,6 +29,9 @@ std::uint32_t CCapabilityQuery::Init(ICapabilityQueryCallback* callback, bool vi
 
 std::uint32_t CCapabilityQuery::Start(const char* address, std::uint16_t port, const char* user,
                                       const char* password, ICapabilityResults* results) {
+    // From inside the callback: the worker cannot wait for itself, and a host thread in Start or
+    // Uninit may be waiting for it.
+    if (IsCurrentThread()) return 0;
     std::lock_guard<std::mutex> hostGuard(m_hostLock);
     // Replacing a running query would lose its worker and its properties object.
     if (!ReleaseFinishedWorker()) return 0;
@@ -36,6 +39,7 @@ std::uint32_t CCapabilityQuery::Start(const char* address, std::uint16_t port, c
         std::lock_guard<std::mutex> guard(m_lock);
         m_results = results;
         m_aborted = false;
+        m_closing = false;
         m_running = true;
     }
     m_record = DEVICE_INFO();
@@ -53,7 +57,7 @@ std::uint32_t CCapabilityQuery::Start(const char* address, std::uint16_t port, c
 bool CCapabilityQuery::ReleaseFinishedWorker() {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_running) return false;
+        if (m_running && !m_closing) return false;
     }
     WaitForExit();
     std::lock_guard<std::mutex> guard(m_lock);
@@ -68,8 +72,18 @@ std::uint32_t CCapabilityQuery::Terminate() {
 }
 
 std::uint32_t CCapabilityQuery::Uninit() {
-    Terminate();
-    if (IsCurrentThread()) return 1;  // from the callback: the worker cannot wait for itself
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_closing = true;
+        if (m_properties) m_properties->Cancel();
+        if (IsCurrentThread()) {
+            // From the callback: the worker cannot wait for itself. It keeps its own copies, and
+            // the registration is free for the next Init.
+            m_callback = nullptr;
+            m_results = nullptr;
+            return 1;
+        }
+    }
     std::lock_guard<std::mutex> hostGuard(m_hostLock);
     if (IsStarted() && !WaitForExit(m_workerWaitMs)) {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -106,20 +120,30 @@ void CCapabilityQuery::Run() {
     CCiscoCameraProperties* properties = nullptr;
     ICapabilityResults* results = nullptr;
     ICapabilityQueryCallback* callback = BeginQuery(m_record, properties, results);
-    if (callback) {
-        unsigned code = CCameraPropertiesEx::kQueryFailed;
-        if (!properties) {
-            callback->OnQueryFailed(CCameraPropertiesEx::kQueryFailed, kCreateFailed);
-        } else if (!properties->Query(&code)) {
-            callback->OnQueryFailed(code, kQueryFailed);
-        } else if (!properties->Save(results)) {
-            callback->OnQueryFailed(CCameraPropertiesEx::kQueryFailed, kSaveFailed);
-        } else {
-            callback->OnQueryCompleted();
-        }
-    }
+    if (callback) Report(callback, properties, results);
     std::lock_guard<std::mutex> guard(m_lock);
     m_running = false;
+}
+
+void CCapabilityQuery::Report(ICapabilityQueryCallback* callback, CCiscoCameraProperties* properties,
+                              ICapabilityResults* results) {
+    unsigned code = CCameraPropertiesEx::kQueryFailed;
+    const bool queried = properties && properties->Query(&code);
+    if (!MayCallHost()) return;
+    if (!properties) {
+        callback->OnQueryFailed(CCameraPropertiesEx::kQueryFailed, kCreateFailed);
+    } else if (!queried) {
+        callback->OnQueryFailed(code, kQueryFailed);
+    } else if (!properties->Save(results)) {
+        callback->OnQueryFailed(CCameraPropertiesEx::kQueryFailed, kSaveFailed);
+    } else {
+        callback->OnQueryCompleted();
+    }
+}
+
+bool CCapabilityQuery::MayCallHost() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return !m_closing;
 }
 
 }  // namespace kestrel

@@ -5,7 +5,10 @@
 // the host's callback and results. m_hostLock serialises Start and Uninit, which own the worker
 // thread; the worker never takes it. m_lock guards the fields below it and is never held while
 // the worker talks to the camera or the host, nor while a host thread waits for the worker.
-// Uninit from inside the callback (on the worker itself) only cancels.
+// Once Uninit has begun, the worker starts no call to the host (m_closing); a call already under
+// way is waited for. Uninit from inside the callback (on the worker itself) cancels and forgets
+// callback and results, and the worker, which holds its own copies, ends by itself; the next
+// Start or Uninit on another thread joins it.
 #ifndef QUILLON_PROPERTIES_CAPABILITY_QUERY_H
 #define QUILLON_PROPERTIES_CAPABILITY_QUERY_H
 
@@ -26,7 +29,8 @@ public:
     static constexpr const char* kQueryFailed = "Failed to get camera properties";
     static constexpr const char* kSaveFailed = "Failed to save capability query results";
 
-    // The one query of the process; never destroyed, so no worker is joined at module unload.
+    // The one query of the process, destroyed when the module unloads. Its destructor joins a
+    // worker still held, so a host ends its query (Uninit) before it unloads the module.
     static CCapabilityQuery& Instance();
 
     // workerWaitMs: how long Uninit lets a running query go on before it aborts the request.
@@ -35,7 +39,8 @@ public:
 
     // 0 when a callback is already registered (nothing changes); otherwise stores both, 1.
     std::uint32_t Init(ipcapture::ICapabilityQueryCallback* callback, bool videoStandard480);
-    // 1 when the worker started. 0 while an earlier query still runs, or without a thread.
+    // 1 when the worker started. 0 while an earlier query still runs, from inside the callback
+    // (its worker cannot be joined there), or without a thread.
     std::uint32_t Start(const char* address, std::uint16_t port, const char* user, const char* password,
                         ipcapture::ICapabilityResults* results);
     // Cancels the running query between its steps; 1.
@@ -50,8 +55,14 @@ private:
     // callback when there is nothing to do.
     ipcapture::ICapabilityQueryCallback* BeginQuery(const DEVICE_INFO& record, CCiscoCameraProperties*& properties,
                                                     ipcapture::ICapabilityResults*& results);
-    // Joins a finished worker and drops its properties, so a new query can start.
+    // Joins a finished worker (or one whose Uninit came from inside its callback) and drops its
+    // properties, so a new query can start.
     bool ReleaseFinishedWorker();
+    // Whether the worker may still call the host: not once Uninit has begun.
+    bool MayCallHost();
+    // Reports how the query ended, writing the results first when it succeeded.
+    void Report(ipcapture::ICapabilityQueryCallback* callback, CCiscoCameraProperties* properties,
+                ipcapture::ICapabilityResults* results);
 
     const std::uint32_t m_workerWaitMs;
     std::mutex m_hostLock;
@@ -63,6 +74,7 @@ private:
     DEVICE_INFO m_record;    // the running query's camera; written by Start before the worker exists
     bool m_running = false;  // a worker was started and has not finished
     bool m_aborted = false;  // Uninit gave up waiting: a query made from now on is aborted at once
+    bool m_closing = false;  // Uninit has begun: the worker starts no call to the host
 };
 
 }  // namespace kestrel

@@ -51,7 +51,8 @@ bool CCiscoCameraProperties::Query(unsigned* errorCode) {
             ok = (this->*read)();
         }
         m_client.Disconnect();
-        if (ok && !IsCancelled()) ok = BuildTables();
+        // A query cancelled between its steps has fewer tables than the camera: a failure.
+        ok = ok && !IsCancelled() && BuildTables();
     }
     if (!ok && errorCode) *errorCode = kQueryFailed;
     return ok;

@@ -22,13 +22,17 @@ bool CWorkItemThread::Start(const std::string& name) {
 }
 
 bool CWorkItemThread::Stop() {
+    RequestExit();
+    return WaitForExit();
+}
+
+void CWorkItemThread::RequestExit() {
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_running = false;
     }
     RequestStop();
     m_wake.Set();
-    return WaitForExit();
 }
 
 bool CWorkItemThread::AddWorkItem(IWorkItem* item, bool urgent) {

@@ -40,6 +40,9 @@ public:
     bool Start(const std::string& name);
     // Closes the queue, wakes the worker and waits for it; always true.
     bool Stop();
+    // Closes the queue and wakes the worker without waiting for it (from any thread, the worker
+    // included); Stop still joins it.
+    void RequestExit();
     // True if the queue took the item (and now owns it): at the front when urgent, else at the
     // back. False, leaving the item with the caller, if it is null, the queue is closed or full.
     bool AddWorkItem(IWorkItem* item, bool urgent);

@@ -30,8 +30,11 @@ public:
         va_start(args, format);
         const std::string text = FormatStringV(format, args);
         va_end(args);
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_messages.push_back({level, text});
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_messages.push_back({level, text});
+        }
+        if (onMessage) onMessage(text);
     }
     DEVICE_INFO GetDeviceInfo() override { return device; }
     std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return {0, 0}; }
@@ -46,6 +49,10 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         return m_messages;
     }
+    void ClearMessages() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_messages.clear();
+    }
     // How many messages contain `text`.
     std::size_t CountMessages(const std::string& text) {
         std::size_t count = 0;
@@ -55,6 +62,8 @@ public:
 
     DEVICE_INFO device;
     std::uint32_t channelCount = 1;
+    // Sees each message as the host's debug sink would, on the thread that sent it.
+    std::function<void(const std::string&)> onMessage;
     quillon_host::CHostFramePool pool{256};
 
 private:

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/reference_host.h"
+#include "runtime/event.h"
 
 namespace kestrel {
 namespace {
@@ -15,8 +22,21 @@ using ipcapture::CHANNEL_PARAMS;
 
 // What the fake channels were asked to do, in order, across all channels of one test.
 struct ChannelLog {
+    void Add(const std::string& event) {
+        std::lock_guard<std::mutex> guard(lock);
+        events.push_back(event);
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> guard(lock);
+        return events;
+    }
+    std::mutex lock;
     std::vector<std::string> events;
     std::vector<CHANNEL_PARAMS> params;
+    // While set, Start and Restart wait in the middle until `release` is set.
+    std::atomic<bool> holdInside{false};
+    CEvent entered{false, true};
+    CEvent release{false, true};
 };
 
 class CFakeChannel final : public ICameraChannel {
@@ -24,16 +44,19 @@ public:
     CFakeChannel(std::uint32_t index, ChannelLog* log, bool startResult, std::uint32_t state)
         : m_name("channel " + std::to_string(index)), m_log(log), m_startResult(startResult),
           m_state(state) {}
-    ~CFakeChannel() override { m_log->events.push_back(m_name + " destroyed"); }
+    ~CFakeChannel() override { m_log->Add(m_name + " destroyed"); }
     bool Start(const CHANNEL_PARAMS* params) override {
-        m_log->events.push_back(m_name + " start");
-        m_log->params.push_back(*params);
+        m_log->Add(m_name + " start");
+        RecordParams(*params);
+        HoldIfAsked("start");
         return m_startResult;
     }
-    void Stop() override { m_log->events.push_back(m_name + " stop"); }
+    void Stop() override { m_log->Add(m_name + " stop"); }
+    void RequestStop() override { m_log->Add(m_name + " stop requested"); }
     bool Restart(const CHANNEL_PARAMS* params) override {
-        m_log->events.push_back(m_name + " restart");
-        m_log->params.push_back(*params);
+        m_log->Add(m_name + " restart");
+        RecordParams(*params);
+        HoldIfAsked("restart");
         return true;
     }
     std::uint32_t GetState() override { return m_state; }
@@ -41,6 +64,18 @@ public:
     std::string GetStatusText() override { return "no frames for 6 s from 10.1.2.3"; }
 
 private:
+    void RecordParams(const CHANNEL_PARAMS& params) {
+        std::lock_guard<std::mutex> guard(m_log->lock);
+        m_log->params.push_back(params);
+    }
+    // Reads the channel's own members after the wait, so a channel destroyed meanwhile shows.
+    void HoldIfAsked(const char* what) {
+        if (!m_log->holdInside.load()) return;
+        m_log->entered.Set();
+        m_log->release.Wait(CEvent::kInfinite);
+        m_log->Add(m_name + " " + what + " ended");
+    }
+
     std::string m_name;
     ChannelLog* m_log;
     bool m_startResult;
@@ -78,7 +113,7 @@ TEST_F(CaptureFixture, IndicesAtOrBeyondTheCountAreRefused) {
     EXPECT_FALSE(capture.StopChannel(2));
     EXPECT_FALSE(capture.ReconfigureChannel(2, &size, 40));
     EXPECT_FALSE(capture.GetChannelState(2, &state, &reserved, nullptr, 0));
-    EXPECT_TRUE(creator.log.events.empty());
+    EXPECT_TRUE(creator.log.Events().empty());
 }
 
 TEST_F(CaptureFixture, StartPassesTheHostsSettingsCutTo16Bits) {
@@ -99,7 +134,7 @@ TEST_F(CaptureFixture, StartingAnIndexTwiceStopsAndDestroysTheFirstChannel) {
     EXPECT_TRUE(capture.StartChannel(1, &sink, &settings));
     const std::vector<std::string> expected = {"channel 1 start", "channel 1 stop",
                                                "channel 1 destroyed", "channel 1 start"};
-    EXPECT_EQ(creator.log.events, expected);
+    EXPECT_EQ(creator.log.Events(), expected);
 }
 
 TEST_F(CaptureFixture, StopEmptiesTheIndex) {
@@ -132,7 +167,7 @@ TEST_F(CaptureFixture, MissingHostSettingsFailTheStart) {
     EXPECT_FALSE(capture.StartChannel(0, &sink, nullptr));
     EXPECT_TRUE(capture.StopChannel(0));
     const std::vector<std::string> expected = {"channel 0 stop", "channel 0 destroyed"};
-    EXPECT_EQ(creator.log.events, expected);
+    EXPECT_EQ(creator.log.Events(), expected);
 }
 
 TEST_F(CaptureFixture, ReconfigureRestartsWithTheNewSizeAndRateAndNoQuality) {
@@ -192,7 +227,93 @@ TEST_F(CaptureFixture, DestructionStopsEveryChannel) {
     const std::vector<std::string> expected = {"channel 0 start", "channel 2 start",
                                                "channel 0 stop", "channel 0 destroyed",
                                                "channel 2 stop", "channel 2 destroyed"};
-    EXPECT_EQ(creator.log.events, expected);
+    EXPECT_EQ(creator.log.Events(), expected);
+}
+
+// A second host thread's operation on an index waits for the one under way: it neither destroys the
+// channel under it nor misses the channel it is starting.
+TEST_F(CaptureFixture, OperationsOnOneIndexFromTwoHostThreadsTakeTurns) {
+    enum class Op { kStart, kStop, kReconfigure };
+    struct Case {
+        const char* name;
+        Op first;  // held in the middle of the channel's Start or Restart
+        Op second;
+        std::vector<std::string> expected;
+        bool secondResult;
+    };
+    const Case cases[] = {
+        {"stop during start", Op::kStart, Op::kStop,
+         {"channel 0 start", "channel 0 start ended", "channel 0 stop", "channel 0 destroyed"}, true},
+        {"stop during reconfigure", Op::kReconfigure, Op::kStop,
+         {"channel 0 restart", "channel 0 restart ended", "channel 0 stop", "channel 0 destroyed"}, true},
+        {"start during reconfigure", Op::kReconfigure, Op::kStart,
+         {"channel 0 restart", "channel 0 restart ended", "channel 0 stop", "channel 0 destroyed",
+          "channel 0 start"},
+         true},
+        {"reconfigure during start", Op::kStart, Op::kReconfigure,
+         {"channel 0 start", "channel 0 start ended", "channel 0 restart"}, true},
+    };
+    CHostVideoSize size(352, 288);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CFakeCreator local;
+        CIPVideoCapture capture(&local, 1);
+        auto run = [&](Op op) {
+            switch (op) {
+                case Op::kStart: return capture.StartChannel(0, &sink, &settings);
+                case Op::kStop: return capture.StopChannel(0);
+                case Op::kReconfigure: return capture.ReconfigureChannel(0, &size, 40);
+            }
+            return false;
+        };
+        if (c.first == Op::kReconfigure) ASSERT_TRUE(capture.StartChannel(0, &sink, &settings));
+        local.log.events.clear();
+        local.log.holdInside.store(true);
+        auto first = std::async(std::launch::async, [&] { return run(c.first); });
+        ASSERT_TRUE(local.log.entered.Wait(5000));
+        local.log.holdInside.store(false);
+        auto second = std::async(std::launch::async, [&] { return run(c.second); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the second call is waiting
+        local.log.release.Set();
+        EXPECT_TRUE(first.get());
+        EXPECT_EQ(second.get(), c.secondResult);
+        EXPECT_EQ(local.log.Events(), c.expected);
+    }
+}
+
+// Several host threads on one index at once; the sanitizers watch the slot and the channels.
+TEST_F(CaptureFixture, HammeringOneIndexFromSeveralHostThreadsLeavesNothingRunning) {
+    CIPVideoCapture capture(&creator, 1);
+    CHostVideoSize size(352, 288);
+    std::atomic<bool> go{true};
+    std::vector<std::thread> threads;
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        threads.emplace_back([&, seed] {
+            std::minstd_rand random(seed);
+            while (go.load()) {
+                std::uint32_t state = 0;
+                char text[32];
+                switch (random() % 4) {
+                    case 0: capture.StartChannel(0, &sink, &settings); break;
+                    case 1: capture.StopChannel(0); break;
+                    case 2: capture.ReconfigureChannel(0, &size, 40); break;
+                    default: capture.GetChannelState(0, &state, nullptr, text, sizeof text); break;
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    go.store(false);
+    for (std::thread& thread : threads) thread.join();
+    capture.StopChannel(0);
+    std::size_t starts = 0;
+    std::size_t stops = 0;
+    for (const std::string& event : creator.log.Events()) {
+        starts += event == "channel 0 start";
+        stops += event == "channel 0 stop";
+    }
+    EXPECT_GT(starts, 0u);
+    EXPECT_EQ(starts, stops);  // every channel started was stopped, and waited for
 }
 
 }  // namespace

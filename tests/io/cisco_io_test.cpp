@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "host/io_host.h"
 #include "platform/runtime_environment.h"
+#include "runtime/wait_until.h"
 #include "support/camera_peer.h"
 
 namespace kestrel {
@@ -159,6 +162,72 @@ TEST(CiscoIOTest, StopThenStartReportsAndWritesAgain) {
     EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
     EXPECT_EQ(f.camera.Execute("triggers"), "OK 1:1 2:1 1:1 2:1");
     EXPECT_TRUE(f.io.Stop());
+}
+
+// Runs the host's reaction inside the callback numbered `reactAt` (from 1, failures and changes
+// counted together).
+class CReactingIOCallback final : public ipcapture::ICaptureIOCallback {
+public:
+    void* Destroy(unsigned int) override { return this; }
+    void OnInputStateChanged(std::uint32_t, std::uint32_t) override { Called(); }
+    void OnIOFailure() override { Called(); }
+
+    std::function<void()> reaction;
+    unsigned reactAt = 1;
+    std::atomic<unsigned> calls{0};
+    std::atomic<bool> reacted{false};
+    std::atomic<unsigned> callsAfterReaction{0};
+
+private:
+    void Called() {
+        if (reacted.load()) ++callsAfterReaction;
+        if (++calls == reactAt && reaction) {
+            reaction();
+            reacted.store(true);
+        }
+    }
+};
+
+// Stop from inside a callback cannot wait for the thread it is called on; it must still stop the
+// service for good and leave it startable, from the host's thread in Start or the input thread.
+TEST(CiscoIOTest, StopFromInsideACallbackStopsAndAllowsTheNextStart) {
+    struct Case {
+        const char* name;
+        std::uint32_t inputs;  // 3: every poll fails; 2: the inputs are reported
+        unsigned reactAt;      // the callbacks of Start's own poll come first
+        bool startSucceeds;    // a stop inside Start's callbacks fails that start
+        const char* cameraChange;
+    };
+    const Case cases[] = {
+        {"failure in Start", 3, 1, false, nullptr},
+        {"failure on the input thread", 3, 2, true, nullptr},
+        {"change on the input thread", 2, 3, true, "input 2 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CameraPeer camera;
+        if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
+        CIoTestDriver driver(camera.WebPort(), c.inputs, 2);
+        CCiscoIO io(&driver, kTestPollMs);
+        CReactingIOCallback callback;
+        callback.reactAt = c.reactAt;
+        std::atomic<bool> stopResult{false};
+        callback.reaction = [&] { stopResult.store(io.Stop()); };
+        io.SetCallback(&callback);
+        EXPECT_EQ(io.Start(), c.startSucceeds);
+        if (c.cameraChange) ASSERT_EQ(camera.Execute(c.cameraChange), "OK");
+        ASSERT_TRUE(testing::WaitUntil([&] { return callback.reacted.load(); }, 5s));
+        EXPECT_TRUE(stopResult.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTestPollMs));
+        EXPECT_EQ(callback.callsAfterReaction.load(), 0u);  // stopped: no poll reports anything
+        EXPECT_FALSE(io.SetOutput(0, 2));
+
+        callback.reaction = nullptr;
+        const unsigned before = callback.calls.load();
+        EXPECT_TRUE(io.Start());
+        EXPECT_TRUE(testing::WaitUntil([&] { return callback.calls.load() > before; }, 5s));
+        EXPECT_TRUE(io.Stop());
+    }
 }
 
 TEST(CiscoIOTest, StopIsBoundedWhileTheCameraHangsAndNothingFollowsIt) {

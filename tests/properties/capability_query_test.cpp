@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "host/capability_host.h"
 #include "platform/runtime_environment.h"
 #include "platform/sockets.h"
 #include "properties/camera_test_device.h"
+#include "runtime/wait_until.h"
 #include "support/loopback_socket.h"
 
 namespace kestrel {
@@ -164,9 +167,84 @@ TEST(CapabilityQueryTest, UninitDuringAHangingRequestIsBoundedAndNothingFollows)
     const auto callsAtReturn = callback.Outcome().calls;
     const auto writesAtReturn = results.Snapshot().calls;
     std::this_thread::sleep_for(3500ms);  // past the query's own time-out
+    EXPECT_EQ(callsAtReturn, 0u);  // not even while Uninit was aborting the request
     EXPECT_EQ(callback.Outcome().calls, callsAtReturn);
     EXPECT_EQ(results.Snapshot().calls, writesAtReturn);
     EXPECT_EQ(writesAtReturn, 0u);
+}
+
+// A query ended between its steps has part of the tables: completion would read as a camera that
+// supports nothing. Terminate makes it fail; Uninit silences it.
+TEST(CapabilityQueryTest, QueryCancelledBetweenStepsNeverReportsCompletion) {
+    CameraPeer camera;
+    if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
+    ASSERT_EQ(camera.Execute("delay http DeviceBasicInfo.xml 1000"), "OK");
+    for (const bool byUninit : {false, true}) {
+        SCOPED_TRACE(byUninit ? "Uninit" : "Terminate");
+        CCapabilityQuery query;
+        CHostQueryCallback callback;
+        CHostCapabilityResults results;
+        ASSERT_EQ(query.Init(&callback, false), 1u);
+        ASSERT_EQ(query.Start("127.0.0.1", camera.WebPort(), "admin", "admin", &results), 1u);
+        std::this_thread::sleep_for(300ms);  // the first step is waiting for the camera
+        if (byUninit) {
+            EXPECT_EQ(query.Uninit(), 1u);
+            EXPECT_EQ(callback.Outcome().calls, 0u);
+        } else {
+            EXPECT_EQ(query.Terminate(), 1u);
+            ASSERT_TRUE(callback.WaitForEnd(10s));
+            EXPECT_FALSE(callback.Outcome().completed);
+            EXPECT_EQ(callback.Outcome().failureText, CCapabilityQuery::kQueryFailed);
+            EXPECT_EQ(query.Uninit(), 1u);
+        }
+        EXPECT_EQ(results.Snapshot().calls, 0u);
+    }
+}
+
+// Reports the outcome and runs the host's reaction inside the callback.
+class CReactingQueryCallback final : public ipcapture::ICapabilityQueryCallback {
+public:
+    void* Destroy(unsigned int) override { return this; }
+    void OnQueryStarted() override {}
+    void OnQueryCompleted() override { Called(); }
+    void OnQueryFailed(std::uint32_t, const char*) override { Called(); }
+
+    std::function<void()> reaction;
+    std::atomic<unsigned> calls{0};
+    std::atomic<bool> reacted{false};
+
+private:
+    void Called() {
+        ++calls;
+        if (reaction) reaction();
+        reacted.store(true);
+    }
+};
+
+// Uninit from inside the callback cannot wait for the worker it runs on, but it ends the
+// registration: the next Init and query go to the new callback and results alone.
+TEST(CapabilityQueryTest, UninitFromInsideTheCallbackFreesTheRegistration) {
+    CCapabilityQuery query;
+    CReactingQueryCallback first;
+    CHostCapabilityResults firstResults;
+    std::atomic<std::uint32_t> inside{0};
+    first.reaction = [&] {
+        inside.store(query.Uninit());
+        // Neither can a new query start on this thread: its worker could not be joined.
+        EXPECT_EQ(query.Start("127.0.0.1", ClosedPort(), "admin", "admin", &firstResults), 0u);
+    };
+    ASSERT_EQ(query.Init(&first, false), 1u);
+    ASSERT_EQ(query.Start("127.0.0.1", ClosedPort(), "admin", "admin", &firstResults), 1u);
+    ASSERT_TRUE(testing::WaitUntil([&] { return first.reacted.load(); }, 10000ms));
+    EXPECT_EQ(inside.load(), 1u);
+
+    CReactingQueryCallback second;
+    CHostCapabilityResults secondResults;
+    ASSERT_EQ(query.Init(&second, false), 1u);
+    ASSERT_EQ(query.Start("127.0.0.1", ClosedPort(), "admin", "admin", &secondResults), 1u);
+    EXPECT_TRUE(testing::WaitUntil([&] { return second.calls.load() == 1; }, 10000ms));
+    EXPECT_EQ(query.Uninit(), 1u);
+    EXPECT_EQ(first.calls.load(), 1u);
 }
 
 }  // namespace
