@@ -1,7 +1,6 @@
 #include "channels/base_camera_channel.h"
 
 #include <cctype>
-#include <tuple>
 
 #include "platform/clock.h"
 #include "platform/sockets.h"
@@ -52,6 +51,9 @@ void CBaseCameraChannel::RequestStop() {
     SetCameraState(false);
 }
 
+// The worker's teardown joins the receive thread, so its end is the channel's.
+bool CBaseCameraChannel::HasEnded() { return m_closed.load() && (!m_worker.IsStarted() || m_worker.HasEnded()); }
+
 bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS* params) {
     std::lock_guard<std::mutex> guard(m_lifeLock);
     if (m_closed.load() || !m_workerHeld.load()) return false;
@@ -85,8 +87,10 @@ std::string CBaseCameraChannel::GetStatusText() {
     ChannelView view;
     view.state = GetState();
     view.running = m_workerHeld.load() && !IsStopSet();
+    view.rtp = ReceivesRtp();
     view.codecName = CodecName();
-    std::tie(view.width, view.height) = GetStartPictureSize();
+    view.address = CameraAddressText();
+    view.sinceFrameMs = MillisecondsSinceLastDelivery();
     return m_status.Describe(view);
 }
 
@@ -96,6 +100,7 @@ bool CBaseCameraChannel::StartWorker() {
     std::lock_guard<std::mutex> guard(m_lifeLock);
     if (m_closed.load() || m_workerHeld.load()) return false;
     m_stopEvent.Reset();
+    RestartDeliveryClock();
     PrepareWorker();
     m_workerHeld.store(m_worker.Start("Camera channel " + std::to_string(m_channel)));
     return m_workerHeld.load();
@@ -155,13 +160,13 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     }
 }
 
-bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame) {
+bool CBaseCameraChannel::DeliverFrame(IVideoFrame* frame, std::uint32_t width, std::uint32_t height) {
     if (!m_sink || m_closed.load()) return false;
     if (!m_sink->DeliverFrame(frame)) {
         m_status.CountRefused();
         return false;
     }
-    m_status.CountFrame();
+    m_status.CountFrame(width, height);
     RestartDeliveryClock();
     TouchLastFrameTime();
     if (!IsStopSet()) SetCameraState(true);

@@ -42,6 +42,7 @@ public:
     bool Start(const ipcapture::CHANNEL_PARAMS* params) override;
     void Stop() override;
     void RequestStop() override;
+    bool HasEnded() override;
     bool Restart(const ipcapture::CHANNEL_PARAMS* params) override;
     std::uint32_t GetState() override;
     void SetState(std::uint32_t state) override;
@@ -61,13 +62,15 @@ protected:
     virtual void OnStopOverdue() {}
     // For the status line.
     virtual const char* CodecName() const = 0;
+    virtual bool ReceivesRtp() const { return false; }
     // The camera's address as the channel reaches it.
     virtual std::string CameraAddressText() const;
 
     // Reports the camera online or offline, once per change.
     void SetCameraState(bool online);
-    // The frame callback of every producer: true if the host accepted the frame.
-    bool DeliverFrame(ipcapture::IVideoFrame* frame);
+    // The frame callback of every producer: true if the host accepted the frame, a picture of
+    // `width` x `height`.
+    bool DeliverFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height);
     void NotifySignalLost();
 
     // The time of the last frame, also touched by each new connection: what the reconnection

@@ -80,10 +80,11 @@ void CBaseRTPChannel::SuperviseFrames() {
     // Judged from the last frame, not the last connection: a camera that takes every new
     // session but sends nothing has lost its signal all the same.
     const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
-    m_status.NoteStall(withoutFrames / 1000, CameraAddressText(), true);
     if (std::uint64_t(withoutFrames) > 2 * std::uint64_t(device.frameTimeout)) {
-        NotifySignalLost();
+        // Reported before the host hears it: a host restarting the channel from inside the
+        // callback must not turn the loss into a stop.
         SetCameraState(false);
+        NotifySignalLost();
     }
 }
 

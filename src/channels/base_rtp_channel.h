@@ -43,7 +43,9 @@ public:
     void OnReceiverClosed(CRTPReceiver*) override {}
 
     // IMediaParserClient, on the receive thread.
-    bool OnFrame(ipcapture::IVideoFrame* frame) override { return DeliverFrame(frame); }
+    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) override {
+        return DeliverFrame(frame, width, height);
+    }
     std::pair<std::uint32_t, std::uint32_t> GetPictureSize() override { return GetStartPictureSize(); }
 
 protected:
@@ -52,6 +54,7 @@ protected:
     void OnStopRequested() override;
     void OnStopOverdue() override { InterruptSession(); }
     std::string CameraAddressText() const override;
+    bool ReceivesRtp() const override { return true; }
 
     virtual void KeepAlive();
     virtual bool CreateSession() { return true; }

@@ -24,8 +24,8 @@ CBaseHttpChannel::CBaseHttpChannel(std::uint32_t channel, IDriver* driver, IChan
     if (m_parser) m_parser->SetClient(this);
 }
 
-bool CBaseHttpChannel::OnFrame(ipcapture::IVideoFrame* frame) {
-    if (!DeliverFrame(frame)) return false;
+bool CBaseHttpChannel::OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) {
+    if (!DeliverFrame(frame, width, height)) return false;
     ++m_framesDelivered;
     return true;
 }
@@ -74,9 +74,10 @@ bool CBaseHttpChannel::SuperviseFrames() {
     const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
     if (withoutFrames <= m_driver->GetDeviceInfo().frameTimeout) return false;
     SetState(kChannelNoFrames);
-    m_status.NoteStall(withoutFrames / 1000, CameraAddressText(), false);
-    NotifySignalLost();
+    // Reported before the host hears it: a host restarting the channel from inside the
+    // callback must not turn the loss into a stop.
     SetCameraState(false);
+    NotifySignalLost();
     return true;
 }
 

@@ -27,7 +27,7 @@ public:
     CBaseHttpChannel(std::uint32_t channel, IDriver* driver, ipcapture::IChannelSink* sink, std::uint32_t mediaKind);
 
     // IMediaReceiver, on the worker.
-    bool OnFrame(ipcapture::IVideoFrame* frame) override;
+    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) override;
 
 protected:
     std::uint32_t Run() override;

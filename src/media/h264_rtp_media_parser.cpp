@@ -215,7 +215,7 @@ void CH264RTPMediaParser::DeliverFrame() {
     std::copy(m_frame.begin(), m_frame.end(), data);
     std::copy(std::begin(kAccessUnitDelimiter), std::end(kAccessUnitDelimiter), data + length);
     CompleteFrame(frame, m_width, m_height, length + sizeof kAccessUnitDelimiter, fourCC);
-    if (!m_client->OnFrame(frame)) Reset();
+    if (!m_client->OnFrame(frame, m_width, m_height)) Reset();
     pool->ReleaseFrame(frame);
 }
 

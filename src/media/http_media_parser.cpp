@@ -12,7 +12,7 @@ void CHttpMediaParser::DeliverPicture(std::uint32_t fourCC, std::uint32_t capaci
     // The bytes go in before Complete, so the host never sees a completed frame still empty.
     std::memcpy(frame->GetData(), data, length);
     CompleteFrame(frame.get(), m_width, m_height, static_cast<std::uint32_t>(length), fourCC);
-    m_client->OnFrame(frame.get());
+    m_client->OnFrame(frame.get(), m_width, m_height);
 }
 
 }  // namespace kestrel

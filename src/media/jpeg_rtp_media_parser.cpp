@@ -223,7 +223,7 @@ void CJpegRTPMediaParser::DeliverFrame() {
     frame->SetHeight(m_height);
     frame->SetSizeClass(FrameSizeClass(m_width, m_height));
     frame->Complete();
-    m_client->OnFrame(frame);
+    m_client->OnFrame(frame, m_width, m_height);
     pool->ReleaseFrame(frame);
 }
 

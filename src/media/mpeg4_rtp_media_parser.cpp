@@ -90,7 +90,7 @@ void CMpeg4RTPMediaParser::DeliverFrame() {
     // The bytes go in before Complete(): a completed frame must already hold its picture.
     std::copy(m_frame.begin(), m_frame.end(), frame->GetData());
     CompleteFrame(frame, m_width, m_height, length, fourCC);
-    if (!m_client->OnFrame(frame)) m_discarding = true;
+    if (!m_client->OnFrame(frame, m_width, m_height)) m_discarding = true;
     pool->ReleaseFrame(frame);
 }
 

@@ -48,8 +48,8 @@ void CompleteFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint
 // the channel's receive thread.
 class IMediaParserClient {
 public:
-    // True if the host accepted the frame.
-    virtual bool OnFrame(ipcapture::IVideoFrame* frame) = 0;
+    // True if the host accepted the frame; `width` and `height` are the picture's, as set in it.
+    virtual bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) = 0;
     // Width and height of the channel's start parameters.
     virtual std::pair<std::uint32_t, std::uint32_t> GetPictureSize() = 0;
 
@@ -60,7 +60,7 @@ protected:
 // How an HTTP stream parser reaches its channel; same contract as IMediaParserClient::OnFrame.
 class IMediaReceiver {
 public:
-    virtual bool OnFrame(ipcapture::IVideoFrame* frame) = 0;
+    virtual bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t width, std::uint32_t height) = 0;
 
 protected:
     ~IMediaReceiver() = default;

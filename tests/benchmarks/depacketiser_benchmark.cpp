@@ -39,7 +39,7 @@ using CPoolDriver = testing_support::TPoolDriver<CReusingPool>;
 // Takes every frame without looking at it, as a host that queues the buffer would.
 class CAcceptingChannel final : public IMediaParserClient, public IMediaReceiver {
 public:
-    bool OnFrame(ipcapture::IVideoFrame*) override { return ++frames != 0; }
+    bool OnFrame(ipcapture::IVideoFrame*, std::uint32_t, std::uint32_t) override { return ++frames != 0; }
     std::pair<std::uint32_t, std::uint32_t> GetPictureSize() override { return {704, 576}; }
     std::uint64_t frames = 0;
 };

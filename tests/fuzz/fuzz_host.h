@@ -63,7 +63,7 @@ using CDriver = testing_support::TPoolDriver<CPool>;
 
 class CChannel final : public IMediaParserClient, public IMediaReceiver {
 public:
-    bool OnFrame(ipcapture::IVideoFrame* frame) override {
+    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t, std::uint32_t) override {
         if (frame->GetDataSize() > frame->GetCapacity()) std::abort();
         volatile std::uint8_t sink = 0;
         const std::uint8_t* data = frame->GetData();

@@ -33,7 +33,7 @@ struct RecordedFrame {
 // Serves both the RTP parsers and the HTTP parsers; refuses frames while `accepting` is false.
 class CRecordingChannel final : public IMediaParserClient, public IMediaReceiver {
 public:
-    bool OnFrame(ipcapture::IVideoFrame* frame) override {
+    bool OnFrame(ipcapture::IVideoFrame* frame, std::uint32_t, std::uint32_t) override {
         const std::uint8_t* data = frame->GetData();
         frames.push_back({frame->GetFourCC(), frame->GetWidth(), frame->GetHeight(),
                           frame->GetCapacity(),

@@ -89,7 +89,7 @@ private:
 class CCallRecordingChannel final : public IMediaParserClient {
 public:
     explicit CCallRecordingChannel(CRecordingFramePool& pool) : m_pool(pool) {}
-    bool OnFrame(ipcapture::IVideoFrame*) override {
+    bool OnFrame(ipcapture::IVideoFrame*, std::uint32_t, std::uint32_t) override {
         // The host may read the frame once it is complete: its bytes must be in by then.
         m_pool.calls.push_back(m_pool.UnchangedSinceComplete() ? "OnFrame" : "OnFrame, bytes written after Complete");
         return true;

@@ -230,7 +230,15 @@ void RtpStreamer::AppendDueFrames(Stream& stream, Clock::time_point now,
 void RtpStreamer::SendReport(Stream& stream, bool bye) {
     std::uint8_t packet[64] = {};
     std::size_t size = 0;
-    if (!bye) {
+    if (bye) {
+        // A compound packet starts with a report, an empty one when there is nothing to report
+        // (RFC 3550 6.1).
+        packet[0] = 0x80;
+        packet[1] = kRtcpReceiverReport;
+        Put16(&packet[2], 1);
+        Put32(&packet[4], stream.start.ssrc);
+        size = 8;
+    } else {
         auto since = std::chrono::system_clock::now().time_since_epoch();
         std::uint64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
         std::uint64_t seconds = micros / 1000000 + kNtpEpochOffset;
