@@ -41,7 +41,8 @@ bool CIPCaptureDriver::InitUnguarded(IDebugInfoSink* debugSink, IFramePool* fram
         !settings->GetCameraSettings()) {
         return false;
     }
-    DestroyRetired();
+    // A thread of the objects kept aside may be the one calling.
+    if (!platform::IsOwnThread()) DestroyRetired();
     m_codec = settings->GetCameraSettings()->GetCodec();
     m_debugSink = debugSink;
     m_framePool = framePool;
