@@ -82,7 +82,7 @@ struct DriverFixture {
     CReactingSink sink;
 };
 
-enum class Reaction { kDelete, kUninit };
+enum class Reaction { kDelete, kUninit, kUninitAndInit };
 
 struct CallbackCase {
     const char* name;
@@ -113,6 +113,9 @@ TEST_P(DeleteFromCallbackTest, CallReturnsAndNothingFollowsIt) {
         } else {
             driver->Uninit();
         }
+        if (c.reaction == Reaction::kUninitAndInit) {
+            EXPECT_TRUE(driver->Init(&host.debug, &host.pool, &host.settings));
+        }
         // The message being delivered is recorded once its callback returns.
         messagesAtReturn.store(host.debug.Messages().size() + (c.onMessage ? 1 : 0));
         returned.store(true);
@@ -130,7 +133,14 @@ TEST_P(DeleteFromCallbackTest, CallReturnsAndNothingFollowsIt) {
     EXPECT_EQ(host.sink.callsAfterReaction.load(), 0u);
     EXPECT_EQ(host.debug.Messages().size(), messagesAtReturn.load());
 
-    if (c.reaction == Reaction::kUninit) {
+    if (c.reaction == Reaction::kUninitAndInit) {
+        // The new objects serve as any others.
+        CReactingSink second;
+        ASSERT_NE(driver->GetVideoCapture(), nullptr);
+        EXPECT_TRUE(driver->GetVideoCapture()->StartChannel(0, &second, &host.channel));
+        EXPECT_TRUE(testing::WaitUntil([&] { return second.frames.load() >= 3; }, 15000ms));
+        module.destroy(driver);
+    } else if (c.reaction == Reaction::kUninit) {
         EXPECT_EQ(driver->GetVideoCapture(), nullptr);
         EXPECT_EQ(driver->GetIOApi(), nullptr);
         module.destroy(driver);
@@ -145,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CallbackCase{"RtpFrameDeletes", kCodecH264, "", false, Reaction::kDelete},
                       CallbackCase{"RtpOnlineMessageDeletes", kCodecH264, "", true, Reaction::kDelete},
                       CallbackCase{"RtpFrameUninits", kCodecH264, "", false, Reaction::kUninit},
+                      CallbackCase{"RtpFrameUninitsAndInits", kCodecH264, "", false, Reaction::kUninitAndInit},
                       CallbackCase{"HttpFrameDeletes", kCodecJpeg, "1", false, Reaction::kDelete},
                       CallbackCase{"HttpOnlineMessageUninits", kCodecJpeg, "1", true, Reaction::kUninit}),
     [](const auto& info) { return std::string(info.param.name); });
