@@ -1,6 +1,7 @@
 #include "driver/ip_video_capture.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -13,6 +14,9 @@ using namespace ipcapture;
 
 namespace {
 constexpr std::uint32_t kTableSpinCount = 4000;
+
+// Operations of any capture object under way on this thread.
+thread_local unsigned t_operationDepth = 0;
 
 std::uint32_t Low16(std::uint32_t value) { return value & 0xFFFF; }
 
@@ -34,17 +38,18 @@ std::optional<CHANNEL_PARAMS> ReadChannelParams(IChannelSettings* settings) {
 }
 
 CIPVideoCapture::COperation::COperation(Slot& slot) : m_slot(slot) {
-    const std::uint32_t self = platform::CurrentThreadId();
-    if (platform::IsOwnThread() || slot.operationThread.load() == self) return;
-    slot.operationLock.lock();
-    slot.operationThread.store(self);
-    m_locked = true;
+    // Nested inside any operation: waiting here could wait for the thread's own outer call, or
+    // for another host thread nested the other way round.
+    if (!platform::IsOwnThread() && t_operationDepth == 0) {
+        slot.operationLock.lock();
+        m_locked = true;
+    }
+    ++t_operationDepth;
 }
 
 CIPVideoCapture::COperation::~COperation() {
-    if (!m_locked) return;
-    m_slot.operationThread.store(0);
-    m_slot.operationLock.unlock();
+    --t_operationDepth;
+    if (m_locked) m_slot.operationLock.unlock();
 }
 
 CIPVideoCapture::CIPVideoCapture(ICustomCreator* creator, std::uint32_t channelCount)
@@ -176,8 +181,19 @@ bool CIPVideoCapture::StopIndex(std::uint32_t channel, bool wait) {
 }
 
 void CIPVideoCapture::Retire(std::uint32_t channel, std::shared_ptr<ICameraChannel> retired) {
-    CSpinMutexGuard guard(m_lock);
-    m_slots[channel]->retired.push_back(std::move(retired));
+    // Those whose threads have ended are joined here at no wait, so a host that only ever
+    // restarts from inside callbacks does not pile them up.
+    std::vector<std::shared_ptr<ICameraChannel>> ended;
+    {
+        CSpinMutexGuard guard(m_lock);
+        std::vector<std::shared_ptr<ICameraChannel>>& list = m_slots[channel]->retired;
+        const auto split = std::partition(list.begin(), list.end(),
+                                          [](const std::shared_ptr<ICameraChannel>& c) { return !c->HasEnded(); });
+        std::move(split, list.end(), std::back_inserter(ended));
+        list.erase(split, list.end());
+        list.push_back(std::move(retired));
+    }
+    for (const std::shared_ptr<ICameraChannel>& stopped : ended) stopped->Stop();
 }
 
 void CIPVideoCapture::JoinRetired(std::uint32_t channel) {

@@ -53,7 +53,8 @@ private:
     bool m_http;
 };
 
-enum class Trigger { kFrame, kSignalLost, kOnlineMessage };
+// kStoppedMessage: the offline report of a stop the host makes on its own thread.
+enum class Trigger { kFrame, kSignalLost, kOnlineMessage, kStoppedMessage };
 enum class Reaction { kStop, kStart, kReconfigure, kStopOther };
 
 struct ReentrantCase {
@@ -95,16 +96,23 @@ TEST_P(ReentrantCallTest, CallFromInsideACallbackReturnsAndHolds) {
         case Trigger::kFrame: hooked.onFrame = react; break;
         case Trigger::kSignalLost: hooked.onSignalLost = react; break;
         case Trigger::kOnlineMessage:
-            driver.onMessage = [&](const std::string& text) {
-                if (text.find("is online") != std::string::npos) react();
+        case Trigger::kStoppedMessage: {
+            const char* wanted = c.trigger == Trigger::kOnlineMessage ? "is online" : "Channel was stopped";
+            driver.onMessage = [&, wanted](const std::string& text) {
+                if (text.find(wanted) != std::string::npos) react();
             };
             break;
+        }
     }
     if (c.reaction == Reaction::kStopOther) ASSERT_TRUE(capture->StartChannel(1, &other, &settings));
     ASSERT_TRUE(capture->StartChannel(0, &hooked, &settings));
     if (c.trigger == Trigger::kSignalLost) {
         ASSERT_TRUE(WaitUntil([&] { return hooked.frames.load() >= 3; }, 10s));
         camera->Execute("pause 20");
+    }
+    if (c.trigger == Trigger::kStoppedMessage) {
+        ASSERT_TRUE(WaitUntil([&] { return hooked.frames.load() >= 3; }, 10s));
+        EXPECT_TRUE(capture->StopChannel(0));
     }
     ASSERT_TRUE(WaitUntil([&] { return returned.load(); }, 15s)) << "the call never returned";
     EXPECT_TRUE(result.load());
@@ -118,7 +126,12 @@ TEST_P(ReentrantCallTest, CallFromInsideACallbackReturnsAndHolds) {
             break;
         case Reaction::kStart:
         case Reaction::kReconfigure: {
-            if (c.trigger == Trigger::kSignalLost) camera->Execute("pause 0");
+            if (c.trigger == Trigger::kSignalLost) {
+                camera->Execute("pause 0");
+                // The camera lost its signal; the host's restart stopped nothing it can see.
+                EXPECT_EQ(driver.CountMessages("Signal was lost"), 1u);
+                EXPECT_EQ(driver.CountMessages("Channel was stopped"), 0u);
+            }
             const unsigned before = hooked.frames.load();
             EXPECT_TRUE(WaitUntil([&] { return hooked.frames.load() >= before + 3; }, 15s));
             break;
@@ -142,9 +155,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ReentrantCase{"RtpFrameStopsAnother", false, Trigger::kFrame, Reaction::kStopOther},
                       ReentrantCase{"RtpSignalLostStops", false, Trigger::kSignalLost, Reaction::kStop},
                       ReentrantCase{"RtpSignalLostRestarts", false, Trigger::kSignalLost, Reaction::kStart},
+                      ReentrantCase{"HttpSignalLostReconfigures", true, Trigger::kSignalLost,
+                                    Reaction::kReconfigure},
                       ReentrantCase{"RtpOnlineMessageStops", false, Trigger::kOnlineMessage, Reaction::kStop},
                       ReentrantCase{"RtpOnlineMessageReconfigures", false, Trigger::kOnlineMessage,
                                     Reaction::kReconfigure},
+                      ReentrantCase{"RtpStoppedMessageRestarts", false, Trigger::kStoppedMessage,
+                                    Reaction::kStart},
+                      ReentrantCase{"RtpStoppedMessageStopsAnother", false, Trigger::kStoppedMessage,
+                                    Reaction::kStopOther},
                       ReentrantCase{"HttpFrameStops", true, Trigger::kFrame, Reaction::kStop},
                       ReentrantCase{"HttpFrameReconfigures", true, Trigger::kFrame, Reaction::kReconfigure},
                       ReentrantCase{"HttpSignalLostStops", true, Trigger::kSignalLost, Reaction::kStop},
