@@ -6,8 +6,9 @@
 set -eu
 cd "$(dirname "$0")/.."
 sysroot="$PWD/build/i686-sysroot"
-[ -f "$sysroot/.complete" ] && exit 0
 roots="libc6:i386 libstdc++6:i386 libcurl4-openssl-dev:i386 libpugixml-dev:i386"
+# Made again when the list of libraries changes.
+[ "$(cat "$sysroot/.complete" 2>/dev/null)" = "$roots" ] && exit 0
 # shellcheck disable=SC2086
 packages=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
   --no-replaces --no-enhances --no-pre-depends $roots | grep '^[a-z].*:i386$' | sort -u)
@@ -20,5 +21,5 @@ rm -rf build/i686-debs
 # The guest's loader cache names only the sysroot's libraries, never the host's.
 mkdir -p "$sysroot/etc"
 ldconfig -r "$sysroot"
-touch "$sysroot/.complete"
+echo "$roots" >"$sysroot/.complete"
 echo "i686 sysroot: $(echo "$packages" | wc -l) packages in $sysroot"

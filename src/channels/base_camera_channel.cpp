@@ -51,6 +51,9 @@ void CBaseCameraChannel::RequestStop() {
     SetCameraState(false);
 }
 
+// The worker's teardown joins the receive thread, so its end is the channel's.
+bool CBaseCameraChannel::HasEnded() { return m_closed.load() && (!m_worker.IsStarted() || m_worker.HasEnded()); }
+
 bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS* params) {
     std::lock_guard<std::mutex> guard(m_lifeLock);
     if (m_closed.load() || !m_workerHeld.load()) return false;

@@ -42,6 +42,7 @@ public:
     bool Start(const ipcapture::CHANNEL_PARAMS* params) override;
     void Stop() override;
     void RequestStop() override;
+    bool HasEnded() override;
     bool Restart(const ipcapture::CHANNEL_PARAMS* params) override;
     std::uint32_t GetState() override;
     void SetState(std::uint32_t state) override;

@@ -81,8 +81,10 @@ void CBaseRTPChannel::SuperviseFrames() {
     // session but sends nothing has lost its signal all the same.
     const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
     if (std::uint64_t(withoutFrames) > 2 * std::uint64_t(device.frameTimeout)) {
-        NotifySignalLost();
+        // Reported before the host hears it: a host restarting the channel from inside the
+        // callback must not turn the loss into a stop.
         SetCameraState(false);
+        NotifySignalLost();
     }
 }
 

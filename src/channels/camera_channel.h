@@ -28,6 +28,8 @@ public:
     // Stops the channel without waiting: no new call reaches the sink, the threads end by
     // themselves, and a later Stop (or the destructor) joins them.
     virtual void RequestStop() = 0;
+    // True once the threads of a stopped channel have all ended: a Stop would not wait.
+    virtual bool HasEnded() = 0;
     // Asks the worker to reconnect with the new size and rate; false when the channel is not
     // running (never started, or stopped).
     virtual bool Restart(const ipcapture::CHANNEL_PARAMS* params) = 0;

@@ -74,8 +74,10 @@ bool CBaseHttpChannel::SuperviseFrames() {
     const std::uint32_t withoutFrames = MillisecondsSinceLastDelivery();
     if (withoutFrames <= m_driver->GetDeviceInfo().frameTimeout) return false;
     SetState(kChannelNoFrames);
-    NotifySignalLost();
+    // Reported before the host hears it: a host restarting the channel from inside the
+    // callback must not turn the loss into a stop.
     SetCameraState(false);
+    NotifySignalLost();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "driver/ip_video_capture.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -176,8 +177,19 @@ bool CIPVideoCapture::StopIndex(std::uint32_t channel, bool wait) {
 }
 
 void CIPVideoCapture::Retire(std::uint32_t channel, std::shared_ptr<ICameraChannel> retired) {
-    CSpinMutexGuard guard(m_lock);
-    m_slots[channel]->retired.push_back(std::move(retired));
+    // Those whose threads have ended are joined here at no wait, so a host that only ever
+    // restarts from inside callbacks does not pile them up.
+    std::vector<std::shared_ptr<ICameraChannel>> ended;
+    {
+        CSpinMutexGuard guard(m_lock);
+        std::vector<std::shared_ptr<ICameraChannel>>& list = m_slots[channel]->retired;
+        const auto split = std::partition(list.begin(), list.end(),
+                                          [](const std::shared_ptr<ICameraChannel>& c) { return !c->HasEnded(); });
+        std::move(split, list.end(), std::back_inserter(ended));
+        list.erase(split, list.end());
+        list.push_back(std::move(retired));
+    }
+    for (const std::shared_ptr<ICameraChannel>& stopped : ended) stopped->Stop();
 }
 
 void CIPVideoCapture::JoinRetired(std::uint32_t channel) {

@@ -22,7 +22,8 @@ namespace kestrel {
 // driver thread (a callback), or nested inside an operation on the same index on the same thread
 // (a debug message the operation sent), a call takes no operation lock and never waits: a stop
 // takes the channel out of its slot, asks it to stop and keeps it among the slot's retired
-// channels, which the next host-thread operation on that index (or the destructor) joins. Waiting
+// channels, which the next host-thread operation on that index (or the destructor) joins, as does
+// a later retirement once their threads have ended. Waiting
 // there could wait for the very thread that calls, or for a thread that waits for it.
 //
 // `m_lock` guards the slots' channels and retired lists only; it is never held while a channel

@@ -49,13 +49,16 @@ struct HttpTransportRequest {
     std::vector<std::uint8_t> body;
     std::uint32_t totalLength = 0;       // declared body length; the larger of this and body.size() is sent
     std::uint32_t scheme = kHttpAuthNone;  // scheme for the credentials, when a user is set
+    // The whole exchange, response head and body reads included, fails once this many
+    // milliseconds have passed since Send began, however the bytes trickle in; 0: no limit.
+    std::uint32_t deadlineMs = 0;
 };
 
 enum class HttpReadStatus {
     kData,      // `got` bytes were read
     kEnd,       // the body is complete
     kTimedOut,  // nothing more arrived within the time-out; `got` holds what the read did get
-    kFailed,    // no open request, aborted, or the connection failed
+    kFailed,    // no open request, aborted, past the request's deadline, or the connection failed
 };
 
 // True when this platform's HTTP stack answers a Digest challenge naming `algorithm` (as the

@@ -65,7 +65,7 @@ std::uint32_t SchemeNamed(const std::string& name) {
     return kHttpAuthNone;
 }
 
-enum class PumpResult { kReady, kFinished, kTimedOut, kAborted, kFailed };
+enum class PumpResult { kReady, kFinished, kTimedOut, kExpired, kAborted, kFailed };
 
 }  // namespace
 
@@ -90,6 +90,7 @@ struct HttpTransport::Impl {
     std::vector<std::uint8_t> body;
     curl_slist* headerList = nullptr;
     Clock::time_point lastActivity;
+    Clock::time_point deadline = Clock::time_point::max();  // of the request in progress
 
     std::size_t PendingSize() const { return pending.size() - pendingOffset; }
 
@@ -145,11 +146,14 @@ struct HttpTransport::Impl {
         return static_cast<Impl*>(user)->aborted.load() ? 1 : 0;
     }
 
-    // Runs the transfer until `ready` holds, the transfer ends, or nothing arrives for the time-out.
+    // Runs the transfer until `ready` holds, the transfer ends, nothing arrives for the time-out,
+    // or the request's deadline passes.
     PumpResult Pump(const std::function<bool()>& ready) {
         const auto timeout = std::chrono::milliseconds(settings.timeoutMs);
         for (;;) {
             if (aborted.load()) return PumpResult::kAborted;
+            // Before `ready`: bytes that keep trickling in must not hold the request past it.
+            if (Clock::now() >= deadline) return PumpResult::kExpired;
             if (ready()) return PumpResult::kReady;
             if (done) return PumpResult::kFinished;
             int running = 0;
@@ -164,9 +168,14 @@ struct HttpTransport::Impl {
             if (aborted.load()) return PumpResult::kAborted;
             if (ready()) return PumpResult::kReady;
             if (done) return PumpResult::kFinished;
-            auto idle = Clock::now() - lastActivity;
+            const auto now = Clock::now();
+            if (now >= deadline) return PumpResult::kExpired;
+            auto idle = now - lastActivity;
             if (idle >= timeout) return PumpResult::kTimedOut;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(timeout - idle).count() + 1;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::min<Clock::duration>(timeout - idle, deadline - now))
+                            .count() +
+                        1;
             // Abort wakes this wait through curl_multi_wakeup.
             if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)), nullptr) !=
                 CURLM_OK)
@@ -277,6 +286,8 @@ bool HttpTransport::Send(const HttpTransportRequest& request) {
     }
     s.attached = true;
     s.lastActivity = Clock::now();
+    s.deadline = request.deadlineMs == 0 ? Clock::time_point::max()
+                                         : s.lastActivity + std::chrono::milliseconds(request.deadlineMs);
     PumpResult pumped = s.Pump([&s] { return s.headersDone; });
     bool received = pumped == PumpResult::kReady ||
                     (pumped == PumpResult::kFinished && s.result == CURLE_OK && s.status != 0);
@@ -336,7 +347,9 @@ HttpReadStatus HttpTransport::Read(std::uint8_t* buffer, std::size_t capacity, s
             curl_easy_pause(s.easy, CURLPAUSE_CONT);
         }
         PumpResult pumped = s.Pump([&s] { return s.PendingSize() > 0; });
-        if (pumped == PumpResult::kAborted || pumped == PumpResult::kFailed) return HttpReadStatus::kFailed;
+        if (pumped == PumpResult::kExpired) s.Detach();
+        if (pumped == PumpResult::kAborted || pumped == PumpResult::kFailed || pumped == PumpResult::kExpired)
+            return HttpReadStatus::kFailed;
         if (pumped == PumpResult::kTimedOut) return HttpReadStatus::kTimedOut;
     }
     if (s.PendingSize() > 0) {

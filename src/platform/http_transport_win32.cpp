@@ -77,6 +77,10 @@ struct HttpTransport::Impl {
     mutable std::mutex lock;
     HINTERNET request = nullptr;
     bool aborted = false;
+    // The current request's deadline (GetTickCount64 scale, 0: none) and the timer that closes
+    // the request when it passes; both touched by the driving thread only.
+    ULONGLONG deadlineAt = 0;
+    HANDLE deadlineTimer = nullptr;
 
     HINTERNET Current() const {
         std::lock_guard<std::mutex> guard(lock);
@@ -84,9 +88,45 @@ struct HttpTransport::Impl {
     }
 
     void CloseCurrent() {
+        StopDeadline();
         std::lock_guard<std::mutex> guard(lock);
         if (request != nullptr) WinHttpCloseHandle(request);
         request = nullptr;
+    }
+
+    // Closing the handle ends a blocking call on it, as Abort does; the receive time-out alone
+    // would restart with every byte a camera trickles.
+    static VOID CALLBACK OnDeadline(PVOID self, BOOLEAN) {
+        Impl& s = *static_cast<Impl*>(self);
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.request != nullptr) WinHttpCloseHandle(s.request);
+        s.request = nullptr;
+    }
+
+    void StartDeadline(DWORD milliseconds) {
+        if (milliseconds == 0) return;
+        deadlineAt = GetTickCount64() + milliseconds;
+        if (!CreateTimerQueueTimer(&deadlineTimer, nullptr, &Impl::OnDeadline, this, milliseconds, 0,
+                                   WT_EXECUTEONLYONCE))
+            deadlineTimer = nullptr;  // the per-call time-outs below still bound each wait
+    }
+
+    // Never under `lock`: the deletion waits for a callback that takes it.
+    void StopDeadline() {
+        if (deadlineTimer != nullptr) DeleteTimerQueueTimer(nullptr, deadlineTimer, INVALID_HANDLE_VALUE);
+        deadlineTimer = nullptr;
+        deadlineAt = 0;
+    }
+
+    bool DeadlinePassed() const { return deadlineAt != 0 && GetTickCount64() >= deadlineAt; }
+
+    // The operation time-out, or what is left before the deadline when that is shorter: the
+    // bound of each blocking call, also where a closed handle does not end the call.
+    DWORD WaitLimit() const {
+        if (deadlineAt == 0) return settings.timeoutMs;
+        const ULONGLONG now = GetTickCount64();
+        const ULONGLONG left = deadlineAt > now ? deadlineAt - now : 1;
+        return static_cast<DWORD>(std::min<ULONGLONG>(left, settings.timeoutMs));
     }
 
     // Opens the request with its flags and credentials; null on failure.
@@ -154,6 +194,13 @@ bool HttpTransport::Send(const HttpTransportRequest& request) {
         s.request = handle;
     }
 
+    s.StartDeadline(request.deadlineMs);
+    if (s.deadlineAt != 0) {
+        // Like the session's options: one that fails leaves the session's value.
+        const int limit = static_cast<int>(s.WaitLimit());
+        WinHttpSetTimeouts(handle, limit, limit, limit, limit);
+        SetDword(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(limit));
+    }
     bool ok = true;
     if (request.secure && request.ignoreCertificateErrors)
         ok = SetDword(handle, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors);
@@ -223,17 +270,28 @@ std::string HttpTransport::QueryHeader(const std::string& name) const {
 
 HttpReadStatus HttpTransport::Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) {
     got = 0;
-    HINTERNET handle = m_impl->Current();
+    Impl& s = *m_impl;
+    if (s.DeadlinePassed()) s.CloseCurrent();
+    HINTERNET handle = s.Current();
     if (handle == nullptr) return HttpReadStatus::kFailed;
+    if (s.deadlineAt != 0) SetDword(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, s.WaitLimit());
     std::fill(buffer, buffer + capacity, std::uint8_t{0});
-    DWORD read = 0;
-    if (WinHttpReadData(handle, buffer, static_cast<DWORD>(capacity), &read)) {
+    // Under a deadline only what has arrived is read: a read of more may wait (under Wine) until
+    // the buffer is full, one receive time-out per byte of a camera that trickles.
+    DWORD available = static_cast<DWORD>(capacity), read = 0;
+    if ((s.deadlineAt == 0 || WinHttpQueryDataAvailable(handle, &available)) &&
+        (available == 0 ||
+         WinHttpReadData(handle, buffer, static_cast<DWORD>(std::min<std::size_t>(capacity, available)), &read))) {
         got = read;
         return read == 0 ? HttpReadStatus::kEnd : HttpReadStatus::kData;
     }
+    const DWORD error = GetLastError();
+    if (s.DeadlinePassed()) {
+        s.CloseCurrent();
+        return HttpReadStatus::kFailed;
+    }
     // Wine reports the socket's WSAETIMEDOUT where Windows reports its own time-out code. Either
     // way the read may have filled the front of the zeroed buffer before it timed out.
-    const DWORD error = GetLastError();
     if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) {
         got = static_cast<std::size_t>(std::find(buffer, buffer + capacity, std::uint8_t{0}) - buffer);
         return HttpReadStatus::kTimedOut;

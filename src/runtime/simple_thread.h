@@ -48,6 +48,8 @@ public:
     const std::string& GetName() const { return m_name; }
     // A thread is held (started, not yet waited for).
     bool IsStarted() const { return m_thread.IsStarted(); }
+    // The held thread has returned from its body.
+    bool HasEnded() const { return m_thread.HasEnded(); }
     // The caller is this object's thread.
     bool IsCurrentThread() const { return m_thread.IsCurrent(); }
     // Priority of threads started from now on.

@@ -1,5 +1,6 @@
 #include "webapi/cisco_client.h"
 
+#include <algorithm>
 #include <new>
 
 #include "webapi/text_encoding.h"
@@ -245,6 +246,9 @@ bool CCiscoClient::ConnectAndLogin(const DEVICE_INFO& record) {
     Web::CHttpSender* sender = new (std::nothrow) Web::CHttpSender(record);
     if (sender == nullptr) return false;
     sender->SetMaxBodySize(kMaxAnswerSize);
+    // The receive time-out alone restarts with every byte: a camera that trickles would hold a
+    // request, and its owner's stop, for ever.
+    sender->SetRequestDeadline(record.operationTimeout);
     {
         std::lock_guard<std::mutex> senderGuard(m_senderLock);
         m_sender.Release();
@@ -270,6 +274,8 @@ bool CCiscoClient::Login() {
 
 void CCiscoClient::Disconnect() {
     CSpinMutexGuard guard(m_lock);
+    TSmartPtr<Web::CHttpSender> sender = GetSender();
+    if (sender) sender->SetRequestDeadline(std::min(m_record.operationTimeout, kLogoutDeadlineMs));
     Guarded([this] {
         API_COMMAND command = LogoutCommand();
         command.sessionID = m_sessionId;

@@ -48,6 +48,9 @@ public:
     // Most streams read from a settings answer: cameras have a handful, and each one read is
     // written back whole.
     static constexpr std::size_t kMaxStreamingChannels = 64;
+    // The logout is a courtesy to the camera, whose session would otherwise expire by itself:
+    // the owner's stop or teardown does not wait longer for it.
+    static constexpr std::uint32_t kLogoutDeadlineMs = 1000;
 
     // What was wrong with an answer that made an operation fail, beyond its HTTP status.
     enum class AnswerProblem { kNone, kTooLarge, kTooManyStreams };
@@ -58,8 +61,10 @@ public:
     CCiscoClient& operator=(const CCiscoClient&) = delete;
 
     // Logs out of any earlier session, takes a new sender for `record` and logs in. True when the
-    // camera accepted the login and named a session. A failed login keeps the new sender.
+    // camera accepted the login and named a session. A failed login keeps the new sender. Every
+    // request then ends within the record's operation time-out, however slowly the camera answers.
     bool Connect(const DEVICE_INFO& record);
+    // Logs out (within kLogoutDeadlineMs) and releases the sender.
     void Disconnect();
     // The last session identifier; kept after Disconnect until the next login.
     std::string GetSessionId();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "runtime/auth_challenge.h"
 #include "runtime/string_helpers.h"
 
@@ -66,6 +67,10 @@ bool CHttpSender::IsHeaderSafeRequest(const HTTP_REQUEST& request, std::uint32_t
 }
 
 bool CHttpSender::SendRequest(const HTTP_REQUEST& request) {
+    return SendRequestFrom(request, platform::MonotonicMilliseconds());
+}
+
+bool CHttpSender::SendRequestFrom(const HTTP_REQUEST& request, std::uint64_t startMs) {
     m_transport.CloseRequest();
     m_unansweredDigestAlgorithm.clear();
     if (request.method.empty() || request.object.empty()) return false;
@@ -83,6 +88,11 @@ bool CHttpSender::SendRequest(const HTTP_REQUEST& request) {
     wire.body = request.body;
     wire.totalLength = request.totalLength;
     wire.scheme = SchemeToUse(request);
+    if (m_requestDeadlineMs != 0) {
+        const std::uint64_t elapsed = platform::MonotonicMilliseconds() - startMs;
+        if (elapsed >= m_requestDeadlineMs) return false;
+        wire.deadlineMs = m_requestDeadlineMs - std::uint32_t(elapsed);
+    }
     if (!m_transport.Send(wire)) return false;
 
     m_transport.StatusCode(m_statusCode);
@@ -100,7 +110,7 @@ bool CHttpSender::SendRequest(const HTTP_REQUEST& request) {
         m_negotiatedScheme = m_transport.FirstOfferedScheme();
         m_transport.CloseRequest();
         if (m_negotiatedScheme == 0 || m_negotiatedScheme == wire.scheme) return false;
-        return SendRequest(request);
+        return SendRequestFrom(request, startMs);
     }
     return true;
 }

@@ -80,9 +80,15 @@ public:
     // A smaller limit than kMaxBodySize for ReadAll, for users whose answers are small; ReadChunk
     // is not limited by it.
     void SetMaxBodySize(std::size_t limit) { m_maxBodySize = limit; }
+    // Each later request, its authentication retry and the reading of its body included, fails
+    // once this many milliseconds have passed since SendRequest began; 0 (the default): no limit,
+    // for a stream that never ends.
+    void SetRequestDeadline(std::uint32_t milliseconds) { m_requestDeadlineMs = milliseconds; }
 
 private:
     std::uint32_t SchemeToUse(const HTTP_REQUEST& request) const;
+    // SendRequest with the deadline counted from `startMs` (monotonic).
+    bool SendRequestFrom(const HTTP_REQUEST& request, std::uint64_t startMs);
     // Nothing the request or the account puts on the wire under `scheme` would break a line.
     bool IsHeaderSafeRequest(const HTTP_REQUEST& request, std::uint32_t scheme) const;
 
@@ -93,6 +99,7 @@ private:
     std::uint32_t m_contentLength = 0;
     std::size_t m_chunkSize = kChunkSize;
     std::size_t m_maxBodySize = kMaxBodySize;
+    std::uint32_t m_requestDeadlineMs = 0;
     std::string m_unansweredDigestAlgorithm;
     bool m_bodyTooLarge = false;
 };

@@ -118,7 +118,12 @@ TEST_P(ReentrantCallTest, CallFromInsideACallbackReturnsAndHolds) {
             break;
         case Reaction::kStart:
         case Reaction::kReconfigure: {
-            if (c.trigger == Trigger::kSignalLost) camera->Execute("pause 0");
+            if (c.trigger == Trigger::kSignalLost) {
+                camera->Execute("pause 0");
+                // The camera lost its signal; the host's restart stopped nothing it can see.
+                EXPECT_EQ(driver.CountMessages("Signal was lost"), 1u);
+                EXPECT_EQ(driver.CountMessages("Channel was stopped"), 0u);
+            }
             const unsigned before = hooked.frames.load();
             EXPECT_TRUE(WaitUntil([&] { return hooked.frames.load() >= before + 3; }, 15s));
             break;
@@ -142,6 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReentrantCase{"RtpFrameStopsAnother", false, Trigger::kFrame, Reaction::kStopOther},
                       ReentrantCase{"RtpSignalLostStops", false, Trigger::kSignalLost, Reaction::kStop},
                       ReentrantCase{"RtpSignalLostRestarts", false, Trigger::kSignalLost, Reaction::kStart},
+                      ReentrantCase{"HttpSignalLostReconfigures", true, Trigger::kSignalLost,
+                                    Reaction::kReconfigure},
                       ReentrantCase{"RtpOnlineMessageStops", false, Trigger::kOnlineMessage, Reaction::kStop},
                       ReentrantCase{"RtpOnlineMessageReconfigures", false, Trigger::kOnlineMessage,
                                     Reaction::kReconfigure},

@@ -53,6 +53,7 @@ public:
     }
     void Stop() override { m_log->Add(m_name + " stop"); }
     void RequestStop() override { m_log->Add(m_name + " stop requested"); }
+    bool HasEnded() override { return true; }
     bool Restart(const CHANNEL_PARAMS* params) override {
         m_log->Add(m_name + " restart");
         RecordParams(*params);

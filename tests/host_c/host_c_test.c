@@ -1,8 +1,9 @@
 /* A recording-server host in plain C. It knows the driver only by its exports and by the
  * position of each operation in the objects' tables, the way a host built with another
  * compiler does, and implements its own objects the same way. Exit code 0 means every check
- * held. With a camera's web port as its argument it also runs a capability query against it;
- * without one it queries a port where nothing listens. */
+ * held. With a camera's web port as its argument it also runs a capability query against it
+ * and streams from it, calling back into the driver from inside the channel's callbacks; without
+ * one it queries a port where nothing listens. */
 #include <stdatomic.h>
 #include <stdbool.h>
 #include <stdint.h>
@@ -38,6 +39,8 @@ typedef uint32_t (MEMBER_CALL *CountFn)(void* self);
 typedef bool (MEMBER_CALL *StartChannelFn)(void* self, uint32_t channel, void* sink,
                                            void* settings);
 typedef bool (MEMBER_CALL *IndexFn)(void* self, uint32_t channel);
+typedef bool (MEMBER_CALL *ReconfigureFn)(void* self, uint32_t channel, void* size,
+                                          uint32_t frameInterval);
 typedef bool (MEMBER_CALL *ChannelStateFn)(void* self, uint32_t channel, uint32_t* state,
                                            uint32_t* reserved, char* text, uint32_t textSize);
 typedef bool (MEMBER_CALL *ReservedFn)(void* self, uint32_t a, uint32_t b, uint32_t c);
@@ -249,6 +252,136 @@ static void MEMBER_CALL CallbackFailed(void* self, uint32_t code, const char* te
 static const AnyFn kCallbackTable[] = {(AnyFn)HostDestroy, (AnyFn)CallbackStarted,
                                        (AnyFn)CallbackCompleted, (AnyFn)CallbackFailed};
 
+/* ---- A streaming camera, for the calls a host makes from inside the driver's callbacks. ---- */
+
+/* A frame: a buffer of the capacity asked for, freed when the driver gives it back. */
+typedef struct Frame {
+    const AnyFn* table;
+    uint32_t capacity;
+    uint8_t* data;
+} Frame;
+static uint32_t MEMBER_CALL FrameCapacity(void* self) { return ((Frame*)self)->capacity; }
+static uint8_t* MEMBER_CALL FrameData(void* self) { return ((Frame*)self)->data; }
+static void MEMBER_CALL FrameSet(void* self, uint32_t value) { (void)self; (void)value; }
+static void MEMBER_CALL FrameVoid(void* self) { (void)self; }
+static uint64_t MEMBER_CALL FrameGetTime(void* self) { (void)self; return 0; }
+static void MEMBER_CALL FrameSetTime(void* self, uint64_t time) { (void)self; (void)time; }
+static const AnyFn kFrameTable[] = {(AnyFn)HostDestroy, (AnyFn)FrameCapacity, (AnyFn)FrameData,
+                                    (AnyFn)HostZero, (AnyFn)FrameSet, (AnyFn)FrameVoid,
+                                    (AnyFn)FrameGetTime, (AnyFn)FrameSetTime, (AnyFn)HostZero,
+                                    (AnyFn)FrameSet, (AnyFn)FrameSet, (AnyFn)HostZero,
+                                    (AnyFn)FrameSet, (AnyFn)HostZero, (AnyFn)FrameSet,
+                                    (AnyFn)HostZero, (AnyFn)FrameSet};
+
+static atomic_int g_framesOut;
+static void* MEMBER_CALL StreamPoolAllocate(void* self, uint32_t code, uint32_t capacity,
+                                            const char* source) {
+    (void)self; (void)code; (void)source;
+    Frame* frame = (Frame*)malloc(sizeof(Frame));
+    if (!frame) return NULL;
+    frame->table = kFrameTable;
+    frame->capacity = capacity;
+    frame->data = (uint8_t*)malloc(capacity ? capacity : 1);
+    if (!frame->data) {
+        free(frame);
+        return NULL;
+    }
+    g_framesOut++;
+    return frame;
+}
+static void MEMBER_CALL StreamPoolRelease(void* self, void* frame) {
+    (void)self;
+    free(((Frame*)frame)->data);
+    free(frame);
+    g_framesOut--;
+}
+static const AnyFn kStreamPoolTable[] = {(AnyFn)HostDestroy, (AnyFn)HostZero, (AnyFn)StreamPoolAllocate,
+                                         (AnyFn)HostZero, (AnyFn)HostZero, (AnyFn)PoolTrim,
+                                         (AnyFn)StreamPoolRelease};
+
+static uint16_t g_cameraPort;
+static uint16_t MEMBER_CALL StreamCameraPort(void* self) { (void)self; return g_cameraPort; }
+static uint32_t MEMBER_CALL StreamCameraCodec(void* self) { (void)self; return 3; /* H.264 */ }
+static const char* MEMBER_CALL StreamCameraPassword(void* self) { (void)self; return "admin"; }
+static const AnyFn kStreamCameraTable[] = {(AnyFn)HostDestroy, (AnyFn)CameraAddress,
+                                           (AnyFn)StreamCameraPort, (AnyFn)HostEmptyText,
+                                           (AnyFn)StreamCameraCodec, (AnyFn)CameraUser,
+                                           (AnyFn)StreamCameraPassword};
+static Object g_streamCamera = {kStreamCameraTable};
+static void* MEMBER_CALL StreamSettingsCamera(void* self) { (void)self; return &g_streamCamera; }
+static const AnyFn kStreamSettingsTable[] = {(AnyFn)HostDestroy, (AnyFn)SettingsServer,
+                                             (AnyFn)StreamSettingsCamera, (AnyFn)HostZero,
+                                             (AnyFn)SettingsParameter};
+
+/* Channel settings: 704x576, 40 ms a frame, quality 50. */
+static uint32_t MEMBER_CALL SizeWidth(void* self) { (void)self; return 704; }
+static uint32_t MEMBER_CALL SizeHeight(void* self) { (void)self; return 576; }
+static const AnyFn kSizeTable[] = {(AnyFn)HostDestroy, (AnyFn)SizeWidth, (AnyFn)SizeHeight};
+static Object g_size = {kSizeTable};
+static void* MEMBER_CALL FormatSize(void* self) { (void)self; return &g_size; }
+static const AnyFn kFormatTable[] = {(AnyFn)HostDestroy, (AnyFn)HostZero, (AnyFn)HostZero,
+                                     (AnyFn)FormatSize};
+static uint32_t MEMBER_CALL RateInterval(void* self) { (void)self; return 40; }
+static uint32_t MEMBER_CALL RateQuality(void* self) { (void)self; return 50; }
+static const AnyFn kRateTable[] = {(AnyFn)HostDestroy, (AnyFn)RateInterval, (AnyFn)HostZero,
+                                   (AnyFn)RateQuality};
+static Object g_format = {kFormatTable};
+static Object g_rate = {kRateTable};
+static void* MEMBER_CALL ChannelFormat(void* self) { (void)self; return &g_format; }
+static void* MEMBER_CALL ChannelRate(void* self) { (void)self; return &g_rate; }
+static const AnyFn kChannelSettingsTable[] = {(AnyFn)HostDestroy, (AnyFn)ChannelFormat,
+                                              (AnyFn)ChannelRate};
+
+/* What a sink does from inside its first DeliverFrame. */
+enum Reaction { kReactStop, kReactReconfigure, kReactDelete };
+typedef struct ReactingSink {
+    const AnyFn* table;
+    enum Reaction reaction;
+    void* driver;
+    void* capture;
+    atomic_int frames;
+    atomic_int reacted;  /* 1 while reacting, 2 once the call returned */
+    atomic_int afterReaction;
+    bool result;
+} ReactingSink;
+static bool MEMBER_CALL ReactingDeliver(void* self, void* frame) {
+    ReactingSink* sink = (ReactingSink*)self;
+    (void)frame;
+    if (sink->reacted == 2) sink->afterReaction++;
+    sink->frames++;
+    int expected = 0;
+    if (!atomic_compare_exchange_strong(&sink->reacted, &expected, 1)) return true;
+    switch (sink->reaction) {
+        case kReactStop:
+            sink->result = SLOT(sink->capture, kCaptureStopChannel, IndexFn)(sink->capture, 0);
+            break;
+        case kReactReconfigure:
+            sink->result = SLOT(sink->capture, kCaptureReconfigureChannel, ReconfigureFn)(
+                sink->capture, 0, &g_size, 80);
+            break;
+        case kReactDelete:
+            DeleteIPCapture(sink->driver);
+            sink->result = true;
+            break;
+    }
+    sink->reacted = 2;
+    return true;
+}
+static void MEMBER_CALL ReactingSignalLost(void* self) {
+    ReactingSink* sink = (ReactingSink*)self;
+    if (sink->reacted == 2) sink->afterReaction++;
+}
+static const AnyFn kReactingSinkTable[] = {(AnyFn)HostDestroy, (AnyFn)ReactingDeliver,
+                                           (AnyFn)ChannelSinkEvent, (AnyFn)ReactingSignalLost};
+
+/* Busy waits, in whole seconds: plain C has no portable sleep. */
+static bool WaitSeconds(atomic_int* value, int atLeast, int seconds) {
+    time_t end = time(NULL) + seconds;
+    while (*value < atLeast && time(NULL) < end) {
+    }
+    return *value >= atLeast;
+}
+
 /* ---- Checks. ---- */
 static int g_failures = 0;
 #define CHECK(condition)                                                          \
@@ -303,6 +436,39 @@ static void DriveOneDriver(void* driver) {
     SLOT(driver, kDriverUninit, VoidFn)(driver);
     CHECK(SLOT(driver, kDriverGetVideoCapture, PointerFn)(driver) == NULL);
     CHECK(SLOT(driver, kDriverGetIOApi, PointerFn)(driver) == NULL);
+}
+
+/* The camera streams H.264; the sink reacts inside its first frame and the call must return
+ * there, with nothing reaching the sink after a stop or a deletion. */
+static void ReactInsideACallback(enum Reaction reaction) {
+    DebugSink debug = {kSinkTable, 0, 0, {0}};
+    Object pool = {kStreamPoolTable};
+    Object settings = {kStreamSettingsTable};
+    Object channel = {kChannelSettingsTable};
+    ReactingSink sink = {kReactingSinkTable, reaction, NULL, NULL, 0, 0, 0, false};
+    void* driver = CreateIPCapture();
+    CHECK(driver != NULL);
+    if (!driver) return;
+    CHECK(SLOT(driver, kDriverInit, InitFn)(driver, &debug, &pool, &settings));
+    sink.driver = driver;
+    sink.capture = SLOT(driver, kDriverGetVideoCapture, PointerFn)(driver);
+    CHECK(SLOT(sink.capture, kCaptureStartChannel, StartChannelFn)(sink.capture, 0, &sink, &channel));
+    CHECK(WaitSeconds(&sink.reacted, 2, 20));
+    CHECK(sink.result);
+    if (reaction == kReactReconfigure) {
+        CHECK(WaitSeconds(&sink.frames, 20, 20));  /* the channel streams on */
+        CHECK(SLOT(sink.capture, kCaptureStopChannel, IndexFn)(sink.capture, 0));
+    } else {
+        atomic_int never = 0;
+        WaitSeconds(&never, 1, 2);
+        CHECK(sink.afterReaction == 0);
+    }
+    if (reaction == kReactDelete) {
+        DeleteIPCapture(CreateIPCapture());  /* finishes the deletion made inside the callback */
+    } else {
+        DeleteIPCapture(driver);
+    }
+    CHECK(g_framesOut == 0);
 }
 
 static void InitResults(Results* results) {
@@ -379,6 +545,12 @@ int main(int argc, char** argv) {
     }
 
     RunCapabilityQuery(argc > 1 ? (uint16_t)atoi(argv[1]) : 0);
+    if (argc > 1) {
+        g_cameraPort = (uint16_t)atoi(argv[1]);
+        ReactInsideACallback(kReactStop);
+        ReactInsideACallback(kReactReconfigure);
+        ReactInsideACallback(kReactDelete);
+    }
 
     if (g_failures == 0) printf("host_c_test: all checks held\n");
     return g_failures == 0 ? 0 : 1;

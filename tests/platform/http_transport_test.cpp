@@ -221,6 +221,47 @@ TEST(HttpTransportTest, ARequestThatIsNeverAnsweredFailsAfterTheTimeOut) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
 
+// The receive time-out restarts with every byte; the deadline does not. Head and body each end
+// within the deadline however the camera keeps them coming (the whole trickle takes 9 s).
+TEST(HttpTransportTest, TheDeadlineEndsAnExchangeWhateverTricklesIn) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 60\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::string atOnce;
+        std::string trickled;
+    };
+    const Case cases[] = {
+        {"silence", "", ""},
+        {"trickled head", "", head + std::string(60, 'z')},
+        {"trickled body", head, std::string(60, 'z')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Windows ends a blocking call on a handle closed at the deadline; Wine finishes it.
+        if (IsRunningUnderWine() && c.atOnce.empty() && !c.trickled.empty()) continue;
+        TestHttpServer server([&](const ReceivedRequest&) {
+            Reply reply = Reply::Silence();
+            reply.bytes = c.atOnce;
+            reply.trickled = c.trickled.empty() ? "" : c.trickled.substr(0, 60);
+            reply.trickleMs = 150;
+            return reply;
+        });
+        HttpTransport transport(Settings(server.Port(), 5000));
+        HttpTransportRequest request = Get("/trickle");
+        request.deadlineMs = 1000;
+        const auto start = Clock::now();
+        if (transport.Send(request)) {
+            std::vector<std::uint8_t> buffer(8192);
+            std::size_t got = 0;
+            HttpReadStatus status = HttpReadStatus::kData;
+            while (status == HttpReadStatus::kData) status = transport.Read(buffer.data(), buffer.size(), got);
+            EXPECT_EQ(status, HttpReadStatus::kFailed);
+        }
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+        EXPECT_FALSE(transport.HasOpenRequest());
+    }
+}
+
 TEST(HttpTransportTest, AbortEndsARequestThatIsNeverAnsweredUntilReset) {
     if (IsRunningUnderWine())
         GTEST_SKIP() << "Wine's WinHTTP does not cancel a blocking call when its request handle is closed";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/sockets.h"
@@ -72,7 +73,9 @@ Reply Reply::Http(int status, const std::string& body, const std::vector<std::st
     std::string bytes = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     for (const std::string& header : headers) bytes += header + "\r\n";
     bytes += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    return Reply{bytes, false, false};
+    Reply reply;
+    reply.bytes = bytes;
+    return reply;
 }
 
 TestHttpServer::TestHttpServer(Handler handler) : m_handler(std::move(handler)) {
@@ -117,6 +120,17 @@ bool TestHttpServer::Send(SocketHandle connection, const std::string& bytes) {
     return true;
 }
 
+bool TestHttpServer::Trickle(SocketHandle connection, const Reply& reply) {
+    for (char byte : reply.trickled) {
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.trickleMs);
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+            if (m_stop.load()) return false;
+        }
+        if (!Send(connection, std::string(1, byte))) return false;
+    }
+    return true;
+}
+
 void TestHttpServer::Serve(SocketHandle connection) {
     std::string data;
     char buffer[4096];
@@ -141,6 +155,7 @@ void TestHttpServer::Serve(SocketHandle connection) {
             }
             Reply reply = m_handler(request);
             if (!reply.bytes.empty() && !Send(connection, reply.bytes)) return;
+            if (!Trickle(connection, reply)) return;
             if (reply.close) return;
             if (reply.hold) {
                 holding = true;

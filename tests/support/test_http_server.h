@@ -32,10 +32,16 @@ struct Reply {
     std::string bytes;  // sent as they are
     bool hold = false;  // then keep the connection open, silent, until the client closes or the server stops
     bool close = false;  // then close the connection
+    std::string trickled;        // sent after `bytes`, one byte at a time
+    std::uint32_t trickleMs = 0;  // apart
 
     // A complete response with Content-Length.
     static Reply Http(int status, const std::string& body, const std::vector<std::string>& headers = {});
-    static Reply Silence() { return Reply{std::string(), true, false}; }
+    static Reply Silence() {
+        Reply reply;
+        reply.hold = true;
+        return reply;
+    }
 };
 
 class TestHttpServer {
@@ -52,6 +58,7 @@ private:
     void Run();
     void Serve(SocketHandle connection);
     bool Send(SocketHandle connection, const std::string& bytes);
+    bool Trickle(SocketHandle connection, const Reply& reply);
 
     Handler m_handler;
     SocketHandle m_listener = kNoSocket;

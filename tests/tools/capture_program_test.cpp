@@ -312,6 +312,24 @@ TEST(CaptureProgramTest, QueryPrintsTheCameraOrNamesWhyNot) {
                              "codecs: H.264, JPEG\n", "resolution 704x576: frame interval", "inputs: 2, outputs: 2\n"}) {
         EXPECT_NE(run.output.find(line), std::string::npos) << line << " in:\n" << run.output;
     }
+    // A user without password in the URL: the password from the environment, or asked for on a
+    // terminal without echo; with neither, a clear refusal.
+    const std::string url = "http://admin@127.0.0.1:" + port + "/";
+    run = RunProgram("env", "QUILLON_PASSWORD=secret " + kCapture + " query " + url);
+    EXPECT_EQ(run.status, 0) << run.output;
+    if (Installed("script")) {
+        run = RunProgram("sh", "-c '(sleep 2; echo secret) | script -qec \"" + kCapture + " query " + url +
+                                   "\" /dev/null'");
+        EXPECT_NE(run.output.find("password for admin@127.0.0.1: "), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("model: Cisco CIVS-IPC-4500"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("secret"), std::string::npos) << "echoed: " << run.output;
+    }
+    run = RunProgram("sh", "-c 'echo secret | " + kCapture + " query " + url + "'");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("no password: give it in the camera URL, with --password or in QUILLON_PASSWORD"),
+              std::string::npos)
+        << run.output;
+
     std::uint16_t closedPort = 0;
     kestrel::testing::CloseSocket(kestrel::testing::ListenLoopback(closedPort));
     struct Case {

@@ -266,6 +266,56 @@ TEST(CCiscoClientTest, AbortEndsALoginThatTheCameraNeverAnswers) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+// The answer's head at once, the rest (or all of it) a byte every 100 ms: 9 s or more in all.
+Reply Trickled(const std::string& atOnce, const std::string& rest) {
+    Reply reply;
+    reply.bytes = atOnce;
+    reply.trickled = rest;
+    reply.trickleMs = 100;
+    reply.close = true;
+    return reply;
+}
+
+// The receive time-out restarts with every byte: only a deadline per request bounds a camera
+// that trickles, and the logout of a stopping owner gets a short one.
+TEST(CCiscoClientTest, RequestsEndWithinTheirTimeOutWhileTheCameraTrickles) {
+    const std::string body = "<ResponseStatus><statusCode>1</statusCode></ResponseStatus>" + std::string(30, ' ');
+    const std::string head = "HTTP/1.1 200 OK\r\nsessionID: S1\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\n\r\n";
+    // Windows ends a blocking call on a handle closed at the deadline; Wine finishes it.
+    if (!platform::IsRunningUnderWine()) {
+        SCOPED_TRACE("login trickled whole");
+        FakeCamera camera;
+        camera.Set("/System.xml", Trickled("", head + body));
+        CCiscoClient client;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client.Connect(camera.Device(1000)));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    }
+    {
+        SCOPED_TRACE("settings body trickled");
+        FakeCamera camera;
+        camera.Set("/StreamingSetting.xml", Trickled(head, body));
+        CCiscoClient client;
+        ASSERT_TRUE(client.Connect(camera.Device(1000)));
+        STREAMING_SETTING setting;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client.GetStreamingSetting(setting));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    }
+    {
+        SCOPED_TRACE("logout never answered");
+        FakeCamera camera;
+        CCiscoClient client;
+        ASSERT_TRUE(client.Connect(camera.Device(5000)));
+        camera.Set("/System.xml", Reply::Silence());
+        const auto start = std::chrono::steady_clock::now();
+        client.Disconnect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start,
+                  std::chrono::milliseconds(CCiscoClient::kLogoutDeadlineMs + 1000));
+    }
+}
+
 // A well-formed device information answer of exactly `size` bytes, padded inside a comment.
 std::string DeviceInfoOfSize(std::size_t size) {
     const std::string head = "<DeviceInfo><DeviceBasicInfo><model>M</model></DeviceBasicInfo><!--";
