@@ -15,6 +15,9 @@ using namespace ipcapture;
 namespace {
 constexpr std::uint32_t kTableSpinCount = 4000;
 
+// Operations of any capture object under way on this thread.
+thread_local unsigned t_operationDepth = 0;
+
 std::uint32_t Low16(std::uint32_t value) { return value & 0xFFFF; }
 
 // As much of `source` as fits, always NUL-terminated.
@@ -35,17 +38,18 @@ std::optional<CHANNEL_PARAMS> ReadChannelParams(IChannelSettings* settings) {
 }
 
 CIPVideoCapture::COperation::COperation(Slot& slot) : m_slot(slot) {
-    const std::uint32_t self = platform::CurrentThreadId();
-    if (platform::IsOwnThread() || slot.operationThread.load() == self) return;
-    slot.operationLock.lock();
-    slot.operationThread.store(self);
-    m_locked = true;
+    // Nested inside any operation: waiting here could wait for the thread's own outer call, or
+    // for another host thread nested the other way round.
+    if (!platform::IsOwnThread() && t_operationDepth == 0) {
+        slot.operationLock.lock();
+        m_locked = true;
+    }
+    ++t_operationDepth;
 }
 
 CIPVideoCapture::COperation::~COperation() {
-    if (!m_locked) return;
-    m_slot.operationThread.store(0);
-    m_slot.operationLock.unlock();
+    --t_operationDepth;
+    if (m_locked) m_slot.operationLock.unlock();
 }
 
 CIPVideoCapture::CIPVideoCapture(ICustomCreator* creator, std::uint32_t channelCount)

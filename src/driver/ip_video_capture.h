@@ -3,7 +3,6 @@
 #ifndef QUILLON_DRIVER_IP_VIDEO_CAPTURE_H
 #define QUILLON_DRIVER_IP_VIDEO_CAPTURE_H
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,12 +18,12 @@ namespace kestrel {
 //
 // Two kinds of call. On a host thread, Start, Stop and Reconfigure of one index are serialised by
 // that index's operation lock, and a stop waits until the channel's threads have ended. On a
-// driver thread (a callback), or nested inside an operation on the same index on the same thread
-// (a debug message the operation sent), a call takes no operation lock and never waits: a stop
+// driver thread (a callback), or nested inside another operation on the same thread (from a debug
+// message that operation sent), a call takes no operation lock and never waits: a stop
 // takes the channel out of its slot, asks it to stop and keeps it among the slot's retired
 // channels, which the next host-thread operation on that index (or the destructor) joins, as does
-// a later retirement once their threads have ended. Waiting
-// there could wait for the very thread that calls, or for a thread that waits for it.
+// a later retirement once their threads have ended. Waiting there could wait for the very thread
+// that calls, or for a thread that waits for it.
 //
 // `m_lock` guards the slots' channels and retired lists only; it is never held while a channel
 // starts, stops or restarts, nor while the host is called, so GetChannelState stays quick from any
@@ -56,7 +55,6 @@ public:
 private:
     struct Slot {
         std::mutex operationLock;
-        std::atomic<std::uint32_t> operationThread{0};  // holder of operationLock, 0 for none
         std::shared_ptr<ICameraChannel> channel;                // guarded by m_lock
         std::vector<std::shared_ptr<ICameraChannel>> retired;  // guarded by m_lock
     };

@@ -53,7 +53,8 @@ private:
     bool m_http;
 };
 
-enum class Trigger { kFrame, kSignalLost, kOnlineMessage };
+// kStoppedMessage: the offline report of a stop the host makes on its own thread.
+enum class Trigger { kFrame, kSignalLost, kOnlineMessage, kStoppedMessage };
 enum class Reaction { kStop, kStart, kReconfigure, kStopOther };
 
 struct ReentrantCase {
@@ -95,16 +96,23 @@ TEST_P(ReentrantCallTest, CallFromInsideACallbackReturnsAndHolds) {
         case Trigger::kFrame: hooked.onFrame = react; break;
         case Trigger::kSignalLost: hooked.onSignalLost = react; break;
         case Trigger::kOnlineMessage:
-            driver.onMessage = [&](const std::string& text) {
-                if (text.find("is online") != std::string::npos) react();
+        case Trigger::kStoppedMessage: {
+            const char* wanted = c.trigger == Trigger::kOnlineMessage ? "is online" : "Channel was stopped";
+            driver.onMessage = [&, wanted](const std::string& text) {
+                if (text.find(wanted) != std::string::npos) react();
             };
             break;
+        }
     }
     if (c.reaction == Reaction::kStopOther) ASSERT_TRUE(capture->StartChannel(1, &other, &settings));
     ASSERT_TRUE(capture->StartChannel(0, &hooked, &settings));
     if (c.trigger == Trigger::kSignalLost) {
         ASSERT_TRUE(WaitUntil([&] { return hooked.frames.load() >= 3; }, 10s));
         camera->Execute("pause 20");
+    }
+    if (c.trigger == Trigger::kStoppedMessage) {
+        ASSERT_TRUE(WaitUntil([&] { return hooked.frames.load() >= 3; }, 10s));
+        EXPECT_TRUE(capture->StopChannel(0));
     }
     ASSERT_TRUE(WaitUntil([&] { return returned.load(); }, 15s)) << "the call never returned";
     EXPECT_TRUE(result.load());
@@ -152,6 +160,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ReentrantCase{"RtpOnlineMessageStops", false, Trigger::kOnlineMessage, Reaction::kStop},
                       ReentrantCase{"RtpOnlineMessageReconfigures", false, Trigger::kOnlineMessage,
                                     Reaction::kReconfigure},
+                      ReentrantCase{"RtpStoppedMessageRestarts", false, Trigger::kStoppedMessage,
+                                    Reaction::kStart},
+                      ReentrantCase{"RtpStoppedMessageStopsAnother", false, Trigger::kStoppedMessage,
+                                    Reaction::kStopOther},
                       ReentrantCase{"HttpFrameStops", true, Trigger::kFrame, Reaction::kStop},
                       ReentrantCase{"HttpFrameReconfigures", true, Trigger::kFrame, Reaction::kReconfigure},
                       ReentrantCase{"HttpSignalLostStops", true, Trigger::kSignalLost, Reaction::kStop},

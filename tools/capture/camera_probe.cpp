@@ -1,6 +1,7 @@
 #include "capture/camera_probe.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/sockets.h"
@@ -80,7 +81,8 @@ ProbeResult CCameraProbe::Login() {
         return Fail(ProbeResult::kRefused, Where(m_camera) + " refuses connections (wrong --port, or not started yet)");
     }
     if (connected != SocketError::kNone) {
-        return Fail(ProbeResult::kSilent, "no connection to " + Where(m_camera) + " (" + SocketErrorName(connected) + ")");
+        return Fail(ProbeResult::kSilent,
+                    "no connection to " + Where(m_camera) + " (" + SocketErrorName(connected) + ")");
     }
     HttpTransportSettings settings;
     settings.host = m_camera.address;
@@ -129,13 +131,19 @@ bool CCameraProbe::Send(HttpTransportRequest request, std::string* body) {
     if (!sent) return false;
     // A login answer names its session in this header.
     m_sessionHeader = m_http->QueryHeader("sessionID");
+    // A camera that trickles its answer gets no more than twice the time-out for all of it.
+    const auto deadline = std::chrono::steady_clock::now() + 2 * std::chrono::milliseconds(m_timeoutMs);
     std::uint8_t chunk[4096];
     for (;;) {
         std::size_t got = 0;
         const HttpReadStatus read = m_http->Read(chunk, sizeof chunk, got);
         body->append(reinterpret_cast<const char*>(chunk), got);
         if (read == HttpReadStatus::kEnd) break;
-        if (read != HttpReadStatus::kData || body->size() > kLargestAnswer) return false;
+        if (read != HttpReadStatus::kData || body->size() > kLargestAnswer ||
+            std::chrono::steady_clock::now() > deadline) {
+            m_http->CloseRequest();
+            return false;
+        }
     }
     m_http->CloseRequest();
     return true;

@@ -353,9 +353,8 @@ ChannelProgress CCaptureRun::Progress(CaptureChannel& channel, IIPVideoCapture* 
 // The camera may adapt what was asked (sizes to its own steps, rates to what the transport
 // carries): said once, from what arrives, as soon as the rate can be judged.
 void CCaptureRun::ShowCameraSettings(CaptureChannel& channel, const SinkCounters& counters) {
-    if (channel.settingsShown || counters.frames < 2 || counters.lastFrameMs - counters.firstFrameMs < kRateJudgedAfterMs) {
-        return;
-    }
+    const bool judged = counters.frames >= 2 && counters.lastFrameMs - counters.firstFrameMs >= kRateJudgedAfterMs;
+    if (channel.settingsShown || !judged) return;
     channel.settingsShown = true;
     const HostChannelConfig& asked = m_options.channel;
     m_console.Message(channel.label + ": the camera sends " + std::to_string(counters.width) + "x" +

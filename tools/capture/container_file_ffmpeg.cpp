@@ -125,7 +125,8 @@ public:
     bool Finish(std::string* error) override {
         if (!m_context || !m_context->pb) return true;
         // The last frame lasts as long as the one before it.
-        const bool flushed = !m_pending || !m_headerWritten || WritePending(std::max<std::int64_t>(m_lastDuration, 1), error);
+        const bool flushed =
+            !m_pending || !m_headerWritten || WritePending(std::max<std::int64_t>(m_lastDuration, 1), error);
         m_pending = false;
         const int trailer = m_headerWritten ? av_write_trailer(m_context) : 0;
         m_headerWritten = false;

@@ -82,7 +82,8 @@ std::string ProgressJson(const ChannelProgress& p) {
     std::string json = "{\"channel\":" + JsonString(p.label) + ",\"time\":" + Fixed(p.seconds, 1) +
                        ",\"fps\":" + Fixed(p.framesPerSecond, 2) + ",\"bitrate\":" + Fixed(p.bitsPerSecond, 0) +
                        ",\"frames\":" + std::to_string(p.frames) + ",\"key_frames\":" + std::to_string(p.keyFrames) +
-                       ",\"bytes\":" + std::to_string(p.bytes) + ",\"frames_missing\":" + std::to_string(p.framesMissing);
+                       ",\"bytes\":" + std::to_string(p.bytes) +
+                       ",\"frames_missing\":" + std::to_string(p.framesMissing);
     if (p.losses) {
         json += ",\"sequence_gaps\":" + std::to_string(p.losses->gaps) + ",\"refused\":" +
                 std::to_string(p.losses->refused) + ",\"no_buffer\":" + std::to_string(p.losses->noBuffer) +
@@ -103,7 +104,9 @@ std::string FitToWidth(const std::string& line, int columns) {
 }
 
 std::string DriverMessage(std::uint32_t level, const std::string& text) {
-    const std::string word = level == 1 ? "driver error" : level == 2 ? "driver info" : "driver level " + std::to_string(level);
+    const std::string word = level == 1   ? "driver error"
+                             : level == 2 ? "driver info"
+                                          : "driver level " + std::to_string(level);
     return word + ": " + ChannelsFromOne(text.substr(FunctionNameLength(text)));
 }
 
