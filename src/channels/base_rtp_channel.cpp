@@ -101,7 +101,10 @@ bool CBaseRTPChannel::ConnectSteps() {
     // Resolved at each attempt: a camera known by name may have moved.
     const std::string host = m_driver->GetDeviceInfo().host;
     std::uint32_t address = 0;
-    if (!platform::ResolveIpv4(host, address)) {
+    // A DNS server that does not answer must not hold a stop: the lookup is left behind.
+    const auto resolved = m_resolver.Resolve(host, address, [this](std::uint32_t ms) { return WaitForStop(ms); });
+    if (resolved == platform::HostResolver::Result::kStopped) return false;
+    if (resolved == platform::HostResolver::Result::kNotFound) {
         m_status.SetFailure("camera address \"" + host + "\" does not resolve to an IPv4 address");
         return false;
     }

@@ -18,6 +18,7 @@
 
 #include "channels/base_camera_channel.h"
 #include "media/rtp_receiver.h"
+#include "platform/host_resolver.h"
 #include "media/rtp_source_filter.h"
 #include "runtime/frame_record.h"
 
@@ -105,6 +106,7 @@ private:
     CRTPSourceFilter m_sourceFilter;
     std::atomic<bool> m_connecting{false};
     std::atomic<std::uint32_t> m_cameraAddress{0};
+    platform::HostResolver m_resolver;  // the worker's
     // Receive thread only (each connection's thread starts after the worker reset them).
     bool m_haveSequence = false;
     std::uint16_t m_lastSequence = 0;

@@ -56,6 +56,7 @@ bool CBaseRTSPChannel::OpenSession() {
     const DEVICE_INFO device = m_driver->GetDeviceInfo();
     RTSPConnectSettings settings;
     settings.host = device.host;
+    settings.serverAddress = GetCameraAddress();
     settings.user = device.user;
     settings.password = device.password;
     settings.connectTimeout = device.operationTimeout;

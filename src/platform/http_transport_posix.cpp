@@ -309,15 +309,6 @@ bool HttpTransport::StatusCode(std::uint32_t& value) const {
     return true;
 }
 
-bool HttpTransport::ContentLength(std::uint32_t& value) const {
-    std::string text = QueryHeader("Content-Length");
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    unsigned long long length = std::strtoull(text.c_str(), nullptr, 10);
-    if (length > 0xFFFFFFFFull) return false;
-    value = static_cast<std::uint32_t>(length);
-    return true;
-}
-
 std::uint32_t HttpTransport::FirstOfferedScheme() const {
     if (!m_impl->open) return kHttpAuthNone;
     for (const std::string& challenge : m_impl->challenges) {

@@ -239,17 +239,6 @@ bool HttpTransport::StatusCode(std::uint32_t& value) const {
     return true;
 }
 
-bool HttpTransport::ContentLength(std::uint32_t& value) const {
-    HINTERNET handle = m_impl->Current();
-    DWORD number = 0, size = sizeof(number);
-    if (handle == nullptr ||
-        !WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &number, &size, WINHTTP_NO_HEADER_INDEX))
-        return false;
-    value = number;
-    return true;
-}
-
 std::uint32_t HttpTransport::FirstOfferedScheme() const {
     HINTERNET handle = m_impl->Current();
     DWORD supported = 0, first = 0, target = 0;

@@ -86,7 +86,8 @@ bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
     bool ready = m_socket.SetReceiveBufferSize(m_settings.receiveBufferSize) == platform::SocketError::kNone &&
                  m_socket.SetReceiveTimeout(receiveTimeout) == platform::SocketError::kNone &&
                  m_socket.SetSendTimeout(receiveTimeout) == platform::SocketError::kNone &&
-                 platform::ResolveIpv4(m_settings.host, address) &&
+                 (m_settings.serverAddress != 0 ? (address = m_settings.serverAddress, true)
+                                                : platform::ResolveIpv4(m_settings.host, address)) &&
                  m_socket.Connect({address, m_settings.serverPort}, m_settings.connectTimeout, &m_interrupted) ==
                      platform::SocketError::kNone;
     if (!ready || m_interrupted) {

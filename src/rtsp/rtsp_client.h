@@ -26,6 +26,9 @@ struct RTSPConnectSettings {
     std::uint16_t clientRtpPort = 0;
     std::uint16_t clientRtcpPort = 0;
     std::string host;
+    // The host's IPv4 address (host order) when the caller has resolved it already, so that a
+    // name lookup, which cannot be interrupted, does not hold Connect; 0: Connect resolves host.
+    std::uint32_t serverAddress = 0;
     std::string user;
     std::string password;
     std::uint32_t connectTimeout = 5000;     // ms

@@ -28,7 +28,15 @@ struct PeerCase {
 class ChannelPeerTest : public ::testing::TestWithParam<PeerCase> {
 protected:
     void SetUp() override {
-        if (!camera.Problem().empty()) GTEST_SKIP() << camera.Problem();
+        // Without the simulator program there is nothing to test; but once one peer came up in
+        // this process, a later one that does not is left behind by an earlier case (a socket
+        // handle of this process closed under it), and that is a fault.
+        static bool cameraCameUp = false;
+        if (!camera.Problem().empty()) {
+            if (cameraCameUp) FAIL() << camera.Problem();
+            GTEST_SKIP() << camera.Problem();
+        }
+        cameraCameUp = true;
         host.port = camera.WebPort();
         host.codec = GetParam().codec;
         host.parameters = {GetParam().transport};
@@ -81,8 +89,9 @@ TEST_P(ChannelPeerTest, CameraAskingForSha256DigestStreamsOrSaysWhyNot) {
     if (platform::IsRunningUnderWine()) {
         // WinHTTP answers MD5 Digest only.
         EXPECT_FALSE(streams);
-        EXPECT_EQ(status.rfind("connecting: web API login refused: camera asks for SHA-256 Digest, which this "
-                               "platform's HTTP stack lacks |", 0), 0u) << status;
+        // Connecting, or past the frame time-out: the reason is the same.
+        EXPECT_NE(status.find("web API login refused: camera asks for SHA-256 Digest, which this "
+                              "platform's HTTP stack lacks"), std::string::npos) << status;
     } else {
         EXPECT_TRUE(streams) << status;
     }
