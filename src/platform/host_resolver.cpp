@@ -1,10 +1,10 @@
 #include "platform/host_resolver.h"
 
-#include <mutex>
 #include <exception>
-#include <thread>
+#include <mutex>
 
 #include "platform/sockets.h"
+#include "platform/thread.h"
 
 namespace kestrel::platform {
 
@@ -55,16 +55,17 @@ std::shared_ptr<HostResolver::PendingLookup> HostResolver::LookupOf(const std::s
     try {
         pending = std::make_shared<PendingLookup>(host);
         // Detached: the thread holds only the shared state and ends with the system's resolver.
-        std::thread([pending, lookup = m_lookup] {
+        const bool started = StartDetachedThread([pending, lookup = m_lookup] {
             std::uint32_t address = 0;
             const bool found = lookup(pending->host, address);
             std::lock_guard<std::mutex> guard(pending->lock);
             pending->found = found;
             pending->address = address;
             pending->done = true;
-        }).detach();
+        });
+        if (!started) return nullptr;  // no thread to be had: the caller looks up itself
     } catch (const std::exception&) {
-        return nullptr;  // no thread to be had: the caller looks up itself
+        return nullptr;
     }
     m_pending = pending;
     return pending;

@@ -54,7 +54,26 @@ void ThreadEntry(void* argument) {
     RunBody(*launch->state, launch->body, launch->priority);
 }
 
+void DetachedEntry(void* argument) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+    try {
+        (*body)();
+    } catch (...) {
+        // An exception leaving a thread would end the whole host process.
+    }
+}
+
 }  // namespace
+
+bool StartDetachedThread(std::function<void()> body) {
+    if (!body) return false;
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    native::ThreadHandle handle = 0;
+    if (!native::StartThread(&DetachedEntry, owned.get(), kThreadStackBytes, &handle)) return false;
+    owned.release();  // the new thread owns it now
+    native::DetachThread(handle);
+    return true;
+}
 
 bool IsOwnThread() { return t_current != nullptr; }
 

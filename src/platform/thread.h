@@ -36,6 +36,11 @@ bool SetCurrentThreadPriority(ThreadPriority priority);
 // answer) use a small part of it; a test runs them on such a thread under ASan.
 constexpr std::size_t kThreadStackBytes = 256 * 1024;
 
+// Runs body on a thread that nobody joins: it ends by itself, on the same stack reservation as
+// every other. For work that cannot be interrupted and whose result may be dropped (a name lookup).
+// False when the system refuses a thread; body is then not run.
+bool StartDetachedThread(std::function<void()> body);
+
 // One owned OS thread. An exception escaping the body is caught and dropped: it must never end
 // the host's process.
 class Thread {

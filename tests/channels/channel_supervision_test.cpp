@@ -68,13 +68,17 @@ TEST_F(SupervisionTest, StatusLineFollowsTheFactsAndTheState) {
                                : before == kChannelNoFrames ? "no frames for "
                                                             : "connecting";
         EXPECT_EQ(text.rfind(expected, 0), 0u) << "state " << before;
-        if (std::chrono::steady_clock::now() - paused > 3s) EXPECT_EQ(text.rfind("streaming", 0), std::string::npos);
+        if (std::chrono::steady_clock::now() - paused > 3s) {
+            EXPECT_EQ(text.rfind("streaming", 0), std::string::npos);
+        }
         const std::size_t at = text.find("no frames for ");
         if (at != std::string::npos) {
             const unsigned seconds = unsigned(std::atoi(text.c_str() + at + 14));
             EXPECT_GE(seconds, lastSeconds);
             lastSeconds = seconds;
-            if (seconds >= 1) EXPECT_NE(text.find("(no RTP arrives; UDP blocked?)"), std::string::npos);
+            if (seconds >= 1) {
+                EXPECT_NE(text.find("(no RTP arrives; UDP blocked?)"), std::string::npos);
+            }
         }
         std::this_thread::sleep_for(100ms);
     }

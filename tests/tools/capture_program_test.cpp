@@ -238,7 +238,9 @@ TEST(CaptureProgramTest, FailedRunsLeaveAnExistingFileAsItWas) {
         const ProgramRun run = RunCapture("capture " + c.arguments);
         EXPECT_EQ(run.status, c.status) << c.name << ":\n" << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.name << ":\n" << run.output;
-        if (!c.file.empty()) EXPECT_EQ(ReadText(folder + "/" + c.file), recording) << c.name;
+        if (!c.file.empty()) {
+            EXPECT_EQ(ReadText(folder + "/" + c.file), recording) << c.name;
+        }
     }
     EXPECT_FALSE(std::filesystem::exists(folder + "/fresh" + DefaultExtension()));
     const ProgramRun missing = RunCapture("capture " + camera + "-o " + folder + "/missing/x");
