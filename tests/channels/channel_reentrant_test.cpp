@@ -104,7 +104,9 @@ TEST_P(ReentrantCallTest, CallFromInsideACallbackReturnsAndHolds) {
             break;
         }
     }
-    if (c.reaction == Reaction::kStopOther) ASSERT_TRUE(capture->StartChannel(1, &other, &settings));
+    if (c.reaction == Reaction::kStopOther) {
+        ASSERT_TRUE(capture->StartChannel(1, &other, &settings));
+    }
     ASSERT_TRUE(capture->StartChannel(0, &hooked, &settings));
     if (c.trigger == Trigger::kSignalLost) {
         ASSERT_TRUE(WaitUntil([&] { return hooked.frames.load() >= 3; }, 10s));

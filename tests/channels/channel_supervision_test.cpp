@@ -76,9 +76,11 @@ TEST_F(SupervisionTest, StatusLineFollowsTheFactsAndTheState) {
             const unsigned seconds = unsigned(std::atoi(text.c_str() + at + 14));
             EXPECT_GE(seconds, lastSeconds);
             lastSeconds = seconds;
-            if (seconds >= 1) {
-                EXPECT_NE(text.find("(no RTP arrives; UDP blocked?)"), std::string::npos);
-            }
+            // Nothing of the camera's stream arrives; strays of other sessions on this machine
+            // (the suites run side by side on the same port range) may.
+            const bool nothingOfTheStream = text.find("(no RTP arrives; UDP blocked?)") != std::string::npos ||
+                                            text.find("(only foreign packets arrive)") != std::string::npos;
+            EXPECT_TRUE(seconds < 1 || nothingOfTheStream);
         }
         std::this_thread::sleep_for(100ms);
     }

@@ -215,7 +215,9 @@ TEST(CiscoIOTest, StopFromInsideACallbackStopsAndAllowsTheNextStart) {
         callback.reaction = [&] { stopResult.store(io.Stop()); };
         io.SetCallback(&callback);
         EXPECT_EQ(io.Start(), c.startSucceeds);
-        if (c.cameraChange) ASSERT_EQ(camera.Execute(c.cameraChange), "OK");
+        if (c.cameraChange) {
+            ASSERT_EQ(camera.Execute(c.cameraChange), "OK");
+        }
         ASSERT_TRUE(testing::WaitUntil([&] { return callback.reacted.load(); }, 5s));
         EXPECT_TRUE(stopResult.load());
         std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTestPollMs));

@@ -47,11 +47,13 @@ bool StartHostScript(const std::string& hostScriptPath) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    // For a host executable Wine 8 reports success but leaves the handles in `process` unset:
+    // they hold whatever the stack held, often a live handle of this thread (Winsock's event),
+    // and closing them broke the next socket with WSAENOTSOCK. So they are never closed; Wine
+    // creates none for a host program. CREATE_SUSPENDED keeps Wine from resuming the same
+    // stray "thread" handle; a host program starts regardless.
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                          &startup, &process) != FALSE;
 }
 
 unsigned long ProcessNumber() { return GetCurrentProcessId(); }
