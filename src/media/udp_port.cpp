@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <vector>
+
+#include "platform/host_resolver.h"
 
 namespace kestrel {
 namespace {
@@ -24,32 +25,6 @@ constexpr std::uint32_t kTruncationGrowth = 1024;
 constexpr std::uint32_t kErrorBackoffMs = 10;
 
 }  // namespace
-
-bool ParseDottedIpv4(const char* text, std::uint32_t& address) {
-    if (text == nullptr) return false;
-    const std::size_t length = std::strlen(text);
-    if (length < 7 || length > 15) return false;
-    std::uint32_t result = 0;
-    const char* p = text;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (*p != '.') return false;
-            ++p;
-        }
-        unsigned value = 0;
-        int digits = 0;
-        while (*p >= '0' && *p <= '9') {
-            value = value * 10 + unsigned(*p - '0');
-            if (++digits > 3 || value > 255) return false;
-            ++p;
-        }
-        if (digits == 0) return false;
-        result = result << 8 | value;
-    }
-    if (*p != '\0') return false;
-    address = result;
-    return true;
-}
 
 CUDPPort::CUDPPort() = default;
 
@@ -91,7 +66,7 @@ UDPPortOpenResult CUDPPort::Open(const char* address, std::uint16_t port) {
     if (m_socket.IsOpen() || m_closing) return UDPPortOpenResult::kAlreadyOpen;
 
     std::uint32_t local = platform::kIpv4Any;
-    if (address != nullptr && !ParseDottedIpv4(address, local)) return UDPPortOpenResult::kBadAddress;
+    if (address != nullptr && !platform::ParseDottedIpv4(address, local)) return UDPPortOpenResult::kBadAddress;
 
     JoinRetiredThread(guard);
     if (m_socket.IsOpen() || m_closing) return UDPPortOpenResult::kAlreadyOpen;

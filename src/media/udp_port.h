@@ -45,9 +45,6 @@ enum class UDPPortOpenResult {
     kThreadFailed = 9,        // receive thread could not be started (socket closed again)
 };
 
-// Dotted IPv4 text, 7 to 15 characters of four decimal parts 0..255, to a host-order address.
-bool ParseDottedIpv4(const char* text, std::uint32_t& address);
-
 class CUDPPort {
 public:
     static constexpr std::uint32_t kDefaultBufferSize = 65536;
