@@ -3,6 +3,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 endif()
 
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT WIN32)
+  # The product library is loaded with dlopen; its few thread-local variables (a thread's id,
+  # read by every lock) then come from the static TLS reserve instead of a __tls_get_addr call
+  # on each access, and the address sanitizer's dynamic-TLS bookkeeping (which faults at exit
+  # with this glibc) never sees them.
+  add_compile_options(-ftls-model=initial-exec)
+endif()
+
 if(MINGW)
   # A stock Windows has no MinGW run-time DLLs: link libgcc, libstdc++ and winpthread statically.
   add_link_options(-static -static-libgcc -static-libstdc++)
