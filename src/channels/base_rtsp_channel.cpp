@@ -21,7 +21,7 @@ bool CBaseRTSPChannel::CreateSession() {
         if (m_interrupted) m_client->Interrupt();
     }
     RTCPResponderSettings settings;
-    // Called on the responder's thread; the status counters take no lock.
+    // Called on the receive thread; the status counters take no lock.
     settings.onForeign = [this] { m_status.CountForeign(); };
     settings.onMalformed = [this] { m_status.CountMalformedRtcp(); };
     m_rtcp = std::make_unique<CRTCPResponder>(std::move(settings));
@@ -35,9 +35,9 @@ void CBaseRTSPChannel::CloseSession() {
         std::lock_guard<std::mutex> guard(m_interruptLock);
         m_client.reset();
     }
+    // The receive thread that served it is gone: the RTP port was closed first.
     if (m_rtcp) {
-        m_rtcp->RequestStop();
-        m_rtcp->WaitForStop();
+        m_rtcp->Stop();
         m_rtcp.reset();
     }
     m_rtcpPort = 0;
@@ -45,7 +45,10 @@ void CBaseRTSPChannel::CloseSession() {
 
 bool CBaseRTSPChannel::BindMediaPort() {
     const bool bound = SearchMediaPort(2, kLastRtpPort, [this](std::uint16_t port) {
-        return m_rtcp->Start(std::uint16_t(port + 1), GetCameraAddress());
+        if (!m_rtcp->Start(std::uint16_t(port + 1), GetCameraAddress())) return false;
+        // Answered from the RTP port's receive thread: no thread of its own.
+        GetReceiver()->GetPort().SetCompanion(m_rtcp.get());
+        return true;
     });
     if (bound) m_rtcpPort = std::uint16_t(GetRtpPort() + 1);
     return bound;
