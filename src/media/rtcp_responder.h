@@ -60,7 +60,7 @@ class CRTCPResponder : public IUDPPortCompanion {
 public:
     CRTCPResponder();
     explicit CRTCPResponder(RTCPResponderSettings settings);
-    // Stops if the owner has not.
+    // Stops if the owner has not; the port that served it must be closed before.
     ~CRTCPResponder() override;
     CRTCPResponder(const CRTCPResponder&) = delete;
     CRTCPResponder& operator=(const CRTCPResponder&) = delete;

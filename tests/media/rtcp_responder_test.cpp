@@ -258,6 +258,7 @@ TEST_F(RTCPResponderTest, UnreachableCameraPortDoesNotEndIt) {
     ASSERT_TRUE(back.Receive(answer, kWaitMs));
     EXPECT_EQ(answer.size(), kRTCPAnswerLength);
     EXPECT_TRUE(responder.IsRunning());
+    Stop(responder);
 }
 
 TEST_F(RTCPResponderTest, StartFailsOnTakenPortAndWhenStarted) {
