@@ -87,6 +87,7 @@ std::string CBaseCameraChannel::GetStatusText() {
     ChannelView view;
     view.state = GetState();
     view.running = m_workerHeld.load() && !IsStopSet();
+    view.startFailed = m_startFailed.load();
     view.rtp = ReceivesRtp();
     view.codecName = CodecName();
     view.address = CameraAddressText();
@@ -103,6 +104,10 @@ bool CBaseCameraChannel::StartWorker() {
     RestartDeliveryClock();
     PrepareWorker();
     m_workerHeld.store(m_worker.Start("Camera channel " + std::to_string(m_channel)));
+    if (!m_workerHeld.load()) {
+        m_status.SetFailure(DescribeThreadFailure("the channel's worker thread"));
+        m_startFailed.store(true);
+    }
     return m_workerHeld.load();
 }
 

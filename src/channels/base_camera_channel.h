@@ -126,6 +126,7 @@ private:
     ipcapture::CHANNEL_PARAMS m_restartParams{};  // guarded by m_lifeLock
     std::atomic<bool> m_closed{false};         // stopped for good; written under m_lifeLock
     std::atomic<bool> m_workerHeld{false};     // a worker was started and not yet joined
+    std::atomic<bool> m_startFailed{false};    // no worker could be created
     std::atomic<bool> m_online{false};
     CSpinMutex m_stateLock;
     std::uint32_t m_state = kChannelStopped;  // guarded by m_stateLock

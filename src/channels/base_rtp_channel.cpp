@@ -151,7 +151,13 @@ bool CBaseRTPChannel::SearchMediaPort(std::uint16_t step, std::uint16_t lastPort
         m_packetEvent.Reset();
         if (IsStopSet()) return false;
         m_sourceFilter.BeginProbe();
-        if (udp.Open(nullptr, std::uint16_t(port)) != UDPPortOpenResult::kOpened) continue;
+        const UDPPortOpenResult opened = udp.Open(nullptr, std::uint16_t(port));
+        if (opened == UDPPortOpenResult::kThreadFailed) {
+            // Another port would need a thread all the same.
+            m_status.SetFailure(DescribeThreadFailure("the receive thread"));
+            return false;
+        }
+        if (opened != UDPPortOpenResult::kOpened) continue;
         // A camera still sending an earlier session's stream here would load the port with it.
         // Only a few ports are passed over: anyone can send a stream, and the source check
         // keeps a stray one out of ours in any case.

@@ -105,12 +105,12 @@ std::string CChannelStatus::Describe(const ChannelView& view) {
 // The text follows the state code: 0 is connected (streaming, or saying how long it has not),
 // 2 is the frame time-out, 3 is connecting; each with the facts of the last seconds.
 std::string CChannelStatus::Condition(const ChannelView& view, std::uint64_t nowMs) {
-    if (!view.running) return "stopped";
     std::string failure;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         failure = m_failure;
     }
+    if (!view.running) return view.startFailed && !failure.empty() ? "not started: " + failure : "stopped";
     const bool framesSinceConnect = Read(m_frames) != m_framesAtConnect.load(std::memory_order_relaxed);
     if (view.state == 0) {
         if (view.sinceFrameMs >= kQuietMs) return "connected, " + NoFrames(view, nowMs, failure);
@@ -180,6 +180,10 @@ std::string DescribeWebFailure(const char* step, CCiscoClient& client) {
     if (httpStatus == 0) return FormatString("%s failed: camera unreachable or not answering", step);
     if (httpStatus == 200) return FormatString("%s refused by the camera", step);
     return FormatString("%s refused (HTTP %u)", step, httpStatus);
+}
+
+std::string DescribeThreadFailure(const char* thread) {
+    return FormatString("%s could not be created (the process is out of threads or address space)", thread);
 }
 
 std::string DescribeLoginFailure(CCiscoClient& client) {

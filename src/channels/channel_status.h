@@ -22,6 +22,7 @@ class CCiscoClient;
 struct ChannelView {
     std::uint32_t state = 3;          // the channel's state code
     bool running = false;             // a worker is running (state 3 then means connecting)
+    bool startFailed = false;         // Start could not begin a worker (the failure says why)
     bool rtp = true;                  // the media come as RTP, else as an HTTP stream
     const char* codecName = "";       // "H.264", "MPEG-4", "JPEG"
     std::string address;              // the camera as the channel reaches it
@@ -114,6 +115,8 @@ private:
 // Why the client's last web API request failed, as the operator reads it: its HTTP status, or
 // what was wrong with the answer.
 std::string DescribeWebFailure(const char* step, CCiscoClient& client);
+// A thread the channel needs (named as "the receive thread") could not be created.
+std::string DescribeThreadFailure(const char* thread);
 // Why the client's login failed, naming a Digest algorithm the platform cannot answer.
 std::string DescribeLoginFailure(CCiscoClient& client);
 

@@ -23,17 +23,17 @@ void* CCiscoIO::Destroy(unsigned int flags) {
     return DestroyObject(this, flags);
 }
 
-bool CCiscoIO::EnsureLoggedIn(CCiscoClient& client, bool& loggedIn) {
-    if (!loggedIn) loggedIn = client.Connect(GetDriver()->GetDeviceInfo());
-    return loggedIn;
+bool CCiscoIO::EnsureLoggedIn() {
+    if (!m_loggedIn) m_loggedIn = m_client.Connect(GetDriver()->GetDeviceInfo());
+    return m_loggedIn;
 }
 
 bool CCiscoIO::ReadInputs(std::uint32_t count) {
-    if (!EnsureLoggedIn(m_inputClient, m_inputLoggedIn)) return false;
+    if (!EnsureLoggedIn()) return false;
     IO_PORT_STATUS status;
-    // A camera whose session ended answers without port entries: log in again at the next poll.
-    if (!m_inputClient.GetIOPortStatus(status) || status.inputStates.size() != count) {
-        m_inputLoggedIn = false;
+    // A camera whose session ended answers without port entries: log in again at the next use.
+    if (!m_client.GetIOPortStatus(status) || status.inputStates.size() != count) {
+        m_loggedIn = false;
         return false;
     }
     for (std::uint32_t port = 0; port < count; ++port) ApplyInputState(port, MapState(status.inputStates[port]));
@@ -41,27 +41,19 @@ bool CCiscoIO::ReadInputs(std::uint32_t count) {
 }
 
 bool CCiscoIO::WriteOutput(std::uint32_t port, std::uint32_t state) {
-    if (!EnsureLoggedIn(m_outputClient, m_outputLoggedIn)) return false;
-    if (m_outputClient.TriggerOutputPort(port, MapState(state))) return true;
-    m_outputLoggedIn = false;
+    if (!EnsureLoggedIn()) return false;
+    if (m_client.TriggerOutputPort(port, MapState(state))) return true;
+    m_loggedIn = false;
     return false;
 }
 
 void CCiscoIO::Disconnect() {
-    m_inputClient.Disconnect();
-    m_outputClient.Disconnect();
-    m_inputLoggedIn = false;
-    m_outputLoggedIn = false;
+    m_client.Disconnect();
+    m_loggedIn = false;
 }
 
-void CCiscoIO::AbortRequests() {
-    m_inputClient.Abort();
-    m_outputClient.Abort();
-}
+void CCiscoIO::AbortRequests() { m_client.Abort(); }
 
-void CCiscoIO::ResumeRequests() {
-    m_inputClient.ResetAbort();
-    m_outputClient.ResetAbort();
-}
+void CCiscoIO::ResumeRequests() { m_client.ResetAbort(); }
 
 }  // namespace kestrel

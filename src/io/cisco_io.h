@@ -1,13 +1,12 @@
 // The digital I/O service of a Cisco camera: inputs read and outputs triggered through the
-// camera's web API, each thread with a web API client and session of its own.
+// camera's web API, with one client and session for both.
 //
-// A client logs in at its first use and again at the use after a failed read or write, so a
+// The client logs in at its first use and again at the use after a failed read or write, so a
 // camera whose session ended (a reboot, a session time-out) is served again from the next poll.
 //
-// Threading: as CIOBase. The input client and its flag belong to the input thread (and to Start
-// on the host's thread before that thread exists), the output client and its flag to the output
-// thread likewise; Stop touches them only after both threads ended. Abort reaches both clients
-// from any thread.
+// Threading: as CIOBase. The client and its flag belong to the service thread (and to Start on
+// the host's thread before that thread exists); Stop touches them only after the thread ended.
+// Abort reaches the client from any thread.
 #ifndef QUILLON_IO_CISCO_IO_H
 #define QUILLON_IO_CISCO_IO_H
 
@@ -35,12 +34,10 @@ private:
     void ResumeRequests() override;
 
     // Logs the client in unless it is; false when the camera refused or could not be reached.
-    bool EnsureLoggedIn(CCiscoClient& client, bool& loggedIn);
+    bool EnsureLoggedIn();
 
-    CCiscoClient m_outputClient;
-    CCiscoClient m_inputClient;
-    bool m_inputLoggedIn = false;
-    bool m_outputLoggedIn = false;
+    CCiscoClient m_client;
+    bool m_loggedIn = false;
 };
 
 }  // namespace kestrel

@@ -11,11 +11,12 @@ namespace kestrel {
 using namespace ipcapture;
 
 namespace {
-constexpr const char kOutputThreadName[] = "Digital Output thread";
-constexpr const char kInputThreadName[] = "Digital Input thread";
+constexpr const char kThreadName[] = "Digital Input thread";
+constexpr const char kStart[] = "kestrel::CIOBase::Start";
 }  // namespace
 
-CIOBase::CIOBase(IDriver* driver, std::uint32_t tickPeriodMs) : CTickerThread(tickPeriodMs), m_driver(driver) {
+CIOBase::CIOBase(IDriver* driver, std::uint32_t tickPeriodMs)
+    : CWorkItemThread(kDefaultMaxQueued, tickPeriodMs), m_driver(driver) {
     for (std::uint32_t port = 0; port < TrackedPortCounts().first; ++port) m_inputStates[port] = kNoState;
 }
 
@@ -29,9 +30,9 @@ bool CIOBase::Start() {
     const bool onDriverThread = platform::IsOwnThread();
     std::unique_lock<std::recursive_mutex> guard(m_hostLock, std::defer_lock);
     if (!onDriverThread) guard.lock();
-    if (ThreadsHeld()) {
-        // A second Start would poll with the input thread's client from this thread at the same
-        // time. Threads held after a stop made inside a callback are joined first.
+    if (IsStarted()) {
+        // A second Start would ask the camera from this thread while the service thread does. A
+        // thread held after a stop made inside a callback is joined first.
         if (!m_stopping.load() || onDriverThread) return false;
         FinishStop();
     }
@@ -46,17 +47,19 @@ bool CIOBase::Start() {
         GuardedWrite(port, kActiveState);
     }
     if (m_stopping.load()) return false;
-    bool result = CWorkItemThread::Start(kOutputThreadName);
-    result = CTickerThread::Start(kInputThreadName) && result;
-    return result;
+    if (CWorkItemThread::Start(kThreadName)) return true;
+    m_driver->DebugMessage(1, "%s: no thread could be created for the digital I/O of %s (the process is out of "
+                              "threads or address space)", kStart, m_driver->GetDeviceInfo().host.c_str());
+    ResetStates();
+    Disconnect();
+    return false;
 }
 
 bool CIOBase::Stop() {
     m_stopping.store(true);
     // A camera that hangs in a request would otherwise hold the stop for the whole time-out.
     AbortRequests();
-    CWorkItemThread::RequestExit();
-    CTickerThread::RequestStop();
+    RequestExit();
     ResetStates();
     if (platform::IsOwnThread()) return true;
     std::lock_guard<std::recursive_mutex> guard(m_hostLock);
@@ -64,13 +67,8 @@ bool CIOBase::Stop() {
     return true;
 }
 
-bool CIOBase::ThreadsHeld() {
-    return CWorkItemThread::IsStarted() || CTickerThread::IsStarted();
-}
-
 void CIOBase::FinishStop() {
     CWorkItemThread::Stop();
-    CTickerThread::Stop();
     ResumeRequests();
     ResetStates();
     Disconnect();

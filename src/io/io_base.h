@@ -1,19 +1,22 @@
-// The generic digital I/O service: polls the camera's inputs on the "Digital Input thread",
-// reports each input whose state changed, and writes the outputs the host asks for, one at a
-// time, on the "Digital Output thread". A camera family supplies the reading and writing.
+// The generic digital I/O service: polls the camera's inputs, reports each input whose state
+// changed, and writes the outputs the host asks for, one at a time. One thread per camera, the
+// "Digital Input thread", does both: the writes queue between polls and go at once, a poll never
+// waits behind a stream of writes (see CWorkItemThread). A camera family supplies the reading and
+// writing.
 //
 // State codes: 0 no valid state (nothing read yet, or after a failure); 1 and 2 as the camera
 // reports them. After a failure every tracked state drops to 0 and the host hears OnIOFailure.
 //
 // Threading: the host's threads call the ICaptureIOApi operations (Start also polls and writes
-// on the calling thread); the input thread polls; the output thread writes. m_stateLock guards
-// both state maps and is never held while the host is called back or the camera is asked.
+// on the calling thread, before the service thread exists); the service thread polls and
+// writes. So the camera is only ever asked from one thread at a time. m_stateLock guards both
+// state maps and is never held while the host is called back or the camera is asked.
 // m_hostLock serialises Start and Stop on host threads (it is recursive: a callback made during
 // Start may stop). Stop aborts the camera requests in progress and no callback follows its
-// return. On a host thread it joins both threads. On a driver thread (inside a callback, where
-// the caller may be one of the two threads, or a thread one of them waits for) it only asks them
-// to end; the next Start or Stop on a host thread, or the destructor, joins them, and a Start
-// on a driver thread meanwhile is refused.
+// return. On a host thread it joins the service thread. On a driver thread (inside a callback,
+// where the caller may be the service thread, or a thread it waits for) it only asks it to end;
+// the next Start or Stop on a host thread, or the destructor, joins it, and a Start on a driver
+// thread meanwhile is refused.
 #ifndef QUILLON_IO_IO_BASE_H
 #define QUILLON_IO_IO_BASE_H
 
@@ -23,14 +26,11 @@
 #include <mutex>
 
 #include "runtime/driver_interface.h"
-#include "runtime/ticker_thread.h"
 #include "runtime/work_item_thread.h"
 
 namespace kestrel {
 
-class CIOBase : public ipcapture::ICaptureIOApi,
-                private thread::CWorkItemThread,
-                private thread::CTickerThread {
+class CIOBase : public ipcapture::ICaptureIOApi, private thread::CWorkItemThread {
 public:
     static constexpr std::uint32_t kNoState = 0;
     // The two states an output can be set to.
@@ -60,11 +60,12 @@ public:
 
     // False for a null callback, which leaves the previous one. Register before Start.
     bool SetCallback(ipcapture::ICaptureIOCallback* callback) override;
-    // Polls once and writes state 1 to every output, then starts both threads; false when a
-    // thread cannot be started, when a callback of the start stopped the service, and at once
-    // when the service is already started.
+    // Polls once and writes state 1 to every output, then starts the service thread; false when
+    // a callback of the start stopped the service, at once when the service is already started,
+    // and when no thread can be created (reported to the driver's debug sink; the service is
+    // then left stopped, its camera session ended).
     bool Start() override;
-    // Stops both threads (queued writes are discarded), forgets every state, ends the camera
+    // Stops the service thread (queued writes are discarded), forgets every state, ends the camera
     // sessions. Bounded while the camera hangs: its requests are aborted.
     bool Stop() override;
     std::uint32_t GetInputCount() override;
@@ -100,9 +101,8 @@ private:
     // Forgets every state, then reports the failure (unless stopping).
     void Fail();
     void ResetStates();
-    bool ThreadsHeld();
-    // Joins both threads (already asked to end), lets the camera requests run again, forgets every
-    // state and ends the camera sessions.
+    // Joins the service thread (already asked to end), lets the camera requests run again,
+    // forgets every state and ends the camera sessions.
     void FinishStop();
 
     IDriver* const m_driver;

@@ -22,6 +22,33 @@ struct Thread::State {
 
 namespace {
 
+std::atomic<unsigned> g_runningThreads{0};
+
+// Counts the calling thread among the running ones for its lifetime.
+struct RunningMark {
+    RunningMark() { ++g_runningThreads; }
+    ~RunningMark() { --g_runningThreads; }
+};
+
+// The failures FailThreadCreations asked for.
+std::mutex g_failureLock;
+unsigned g_creationsToSkip = 0;  // guarded by g_failureLock
+unsigned g_creationsToFail = 0;  // guarded by g_failureLock
+
+bool StartNative(void (*entry)(void*), void* argument, native::ThreadHandle* handle) {
+    {
+        std::lock_guard<std::mutex> guard(g_failureLock);
+        if (g_creationsToFail != 0) {
+            if (g_creationsToSkip == 0) {
+                --g_creationsToFail;
+                return false;
+            }
+            --g_creationsToSkip;
+        }
+    }
+    return native::StartThread(entry, argument, kThreadStackBytes, handle);
+}
+
 // The state of the Thread running on this thread, if any.
 thread_local const Thread::State* t_current = nullptr;
 
@@ -33,11 +60,14 @@ struct Launch {
 };
 
 void RunBody(Thread::State& state, const std::function<void()>& body, ThreadPriority priority) {
-    if (priority != ThreadPriority::kNormal) SetCurrentThreadPriority(priority);
-    try {
-        body();
-    } catch (...) {
-        // An exception leaving a thread would end the whole host process.
+    {
+        RunningMark running;
+        if (priority != ThreadPriority::kNormal) SetCurrentThreadPriority(priority);
+        try {
+            body();
+        } catch (...) {
+            // An exception leaving a thread would end the whole host process.
+        }
     }
     std::lock_guard<std::mutex> lock(state.mutex);
     state.ended = true;
@@ -56,6 +86,7 @@ void ThreadEntry(void* argument) {
 
 void DetachedEntry(void* argument) {
     std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+    RunningMark running;
     try {
         (*body)();
     } catch (...) {
@@ -69,13 +100,21 @@ bool StartDetachedThread(std::function<void()> body) {
     if (!body) return false;
     auto owned = std::make_unique<std::function<void()>>(std::move(body));
     native::ThreadHandle handle = 0;
-    if (!native::StartThread(&DetachedEntry, owned.get(), kThreadStackBytes, &handle)) return false;
+    if (!StartNative(&DetachedEntry, owned.get(), &handle)) return false;
     owned.release();  // the new thread owns it now
     native::DetachThread(handle);
     return true;
 }
 
 bool IsOwnThread() { return t_current != nullptr; }
+
+unsigned OwnThreadCount() { return g_runningThreads.load(); }
+
+void FailThreadCreations(unsigned skip, unsigned count) {
+    std::lock_guard<std::mutex> guard(g_failureLock);
+    g_creationsToSkip = skip;
+    g_creationsToFail = count;
+}
 
 Thread::Thread() = default;
 
@@ -93,7 +132,7 @@ bool Thread::Start(std::function<void()> body, ThreadPriority priority) {
     auto state = std::make_shared<State>();
     auto launch = std::make_unique<Launch>(Launch{state, std::move(body), priority});
     std::unique_lock<std::mutex> gate(state->mutex);
-    if (!native::StartThread(&ThreadEntry, launch.get(), kThreadStackBytes, &state->handle)) return false;
+    if (!StartNative(&ThreadEntry, launch.get(), &state->handle)) return false;
     launch.release();  // the new thread owns it now
     m_state = state;
     return true;

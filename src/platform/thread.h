@@ -23,6 +23,9 @@ std::uint32_t CurrentThreadId();
 // True on a thread started through Thread: one of the module's own threads, never a host's.
 bool IsOwnThread();
 
+// The module's own threads (started through Thread or StartDetachedThread) whose body is running.
+unsigned OwnThreadCount();
+
 // Processors the system reports (at least 1).
 unsigned ProcessorCount();
 
@@ -40,6 +43,10 @@ constexpr std::size_t kThreadStackBytes = 256 * 1024;
 // every other. For work that cannot be interrupted and whose result may be dropped (a name lookup).
 // False when the system refuses a thread; body is then not run.
 bool StartDetachedThread(std::function<void()> body);
+
+// For tests: of the thread creations to come, the first `skip` go ahead and the `count` after
+// them fail as they do when the process is out of threads or address space. (0, 0) clears it.
+void FailThreadCreations(unsigned skip, unsigned count);
 
 // One owned OS thread. An exception escaping the body is caught and dropped: it must never end
 // the host's process.

@@ -1,8 +1,11 @@
 #include "runtime/work_item_thread.h"
 
+#include "platform/clock.h"
+
 namespace kestrel::thread {
 
-CWorkItemThread::CWorkItemThread(std::size_t maxQueued) : m_maxQueued(maxQueued) {}
+CWorkItemThread::CWorkItemThread(std::size_t maxQueued, std::uint32_t tickPeriodMs)
+    : m_maxQueued(maxQueued), m_tickPeriod(tickPeriodMs) {}
 
 CWorkItemThread::~CWorkItemThread() {
     if (IsStarted() && !IsCurrentThread()) Stop();
@@ -56,25 +59,46 @@ std::size_t CWorkItemThread::GetQueuedCount() const {
     return m_queue.size();
 }
 
-void CWorkItemThread::Run() {
+std::uint64_t CWorkItemThread::NextTickMs() const {
+    return m_tickPeriod == 0 ? 0 : platform::MonotonicMilliseconds() + m_tickPeriod;
+}
+
+bool CWorkItemThread::WaitForWork(std::uint64_t nextTickMs, std::unique_ptr<IWorkItem>& item) {
+    std::unique_lock<std::mutex> lock(m_queueLock);
     for (;;) {
-        std::unique_ptr<IWorkItem> item;
-        {
-            std::unique_lock<std::mutex> lock(m_queueLock);
-            while (m_running && m_queue.empty()) {
-                lock.unlock();
-                m_wake.Wait(CEvent::kInfinite);
-                lock.lock();
-            }
-            if (!m_running) break;
+        if (!m_running) return false;
+        std::uint32_t waitMs = CEvent::kInfinite;
+        if (nextTickMs != 0) {
+            const std::uint64_t now = platform::MonotonicMilliseconds();
+            if (now >= nextTickMs) return true;
+            waitMs = std::uint32_t(nextTickMs - now);
+        }
+        if (!m_queue.empty()) {
             item = std::move(m_queue.front());
             m_queue.pop_front();
+            return true;
         }
+        lock.unlock();
+        m_wake.Wait(waitMs);
+        lock.lock();
+    }
+}
+
+void CWorkItemThread::Run() {
+    std::uint64_t nextTickMs = NextTickMs();
+    for (;;) {
+        std::unique_ptr<IWorkItem> item;
+        if (!WaitForWork(nextTickMs, item)) break;
         try {
-            ProcessWorkItem(item.get());
+            if (item) {
+                ProcessWorkItem(item.get());
+            } else {
+                OnTick();
+            }
         } catch (...) {
-            // The item is lost either way; the worker stays up for the next one.
+            // The item or the tick is lost either way; the worker stays up for the next one.
         }
+        if (!item) nextTickMs = NextTickMs();
     }
     // Items queued before the stop are discarded unprocessed.
     std::deque<std::unique_ptr<IWorkItem>> discarded;

@@ -1,5 +1,7 @@
 // A thread that processes queued work items one at a time, in queue order; urgent items go to
-// the front.
+// the front. Constructed with a tick period, it also calls OnTick() a period after Start and
+// then a period after each OnTick() returned, between items; a due tick goes before the queue,
+// so a busy queue cannot starve it. One thread thus serves both a poll and its queued requests.
 //
 // The queue accepts items only between Start and Stop, and holds at most maxQueued items (0: no
 // bound), so a producer faster than the worker gets a refusal instead of unbounded growth. A
@@ -14,6 +16,7 @@
 #define QUILLON_RUNTIME_WORK_ITEM_THREAD_H
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -31,7 +34,8 @@ public:
 
     static constexpr std::size_t kDefaultMaxQueued = 1024;
 
-    explicit CWorkItemThread(std::size_t maxQueued = kDefaultMaxQueued);
+    // tickPeriodMs 0: no ticks.
+    explicit CWorkItemThread(std::size_t maxQueued = kDefaultMaxQueued, std::uint32_t tickPeriodMs = 0);
     // Deletes items still queued. Owners call Stop first.
     ~CWorkItemThread() override;
 
@@ -58,16 +62,24 @@ protected:
     // One item, on the worker thread; the queue deletes it afterwards. An exception escaping it
     // is dropped with the item and the worker goes on.
     virtual void ProcessWorkItem(IWorkItem* item) = 0;
+    // One tick, on the worker thread, when a period is set. An exception escaping it is dropped
+    // and ticking goes on.
+    virtual void OnTick() {}
 
     using CSimpleThread::IsStopRequested;
 
 private:
     void Run() override;
+    // The next item to process, or null when the tick is due first; false when the worker is
+    // to end. Waits for whichever comes first.
+    bool WaitForWork(std::uint64_t nextTickMs, std::unique_ptr<IWorkItem>& item);
+    std::uint64_t NextTickMs() const;
 
     mutable std::mutex m_queueLock;
     std::deque<std::unique_ptr<IWorkItem>> m_queue;  // guarded by m_queueLock
     bool m_running = false;                          // guarded by m_queueLock
     const std::size_t m_maxQueued;
+    const std::uint32_t m_tickPeriod;
     CEvent m_wake{false, false};
 };
 

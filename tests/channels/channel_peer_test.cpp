@@ -10,6 +10,7 @@
 #include "driver/quillon_driver.h"
 #include "host/reference_host.h"
 #include "platform/runtime_environment.h"
+#include "platform/thread.h"
 #include "support/camera_peer.h"
 
 namespace kestrel {
@@ -55,6 +56,23 @@ protected:
     quillon_host::CHostChannelSettings channelSettings{quillon_host::HostChannelConfig{704, 576, 40, 50}};
 };
 
+// The condition part of a channel's status line (before " | ").
+std::string Condition(IIPVideoCapture& capture) {
+    char text[512] = {};
+    std::uint32_t state = 0, reserved = 0;
+    capture.GetChannelState(0, &state, &reserved, text, sizeof text);
+    const std::string status = text;
+    return status.substr(0, status.find(" | "));
+}
+
+bool WaitForCondition(IIPVideoCapture& capture, const std::string& expected) {
+    for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(10ms)) {
+        if (Condition(capture) == expected) return true;
+    }
+    return false;
+}
+
 TEST_P(ChannelPeerTest, FramesArriveAndStopIsBoundedWhileDescribeHangs) {
     IIPVideoCapture* capture = face.GetVideoCapture();
     ASSERT_TRUE(capture->StartChannel(0, &sink, &channelSettings));
@@ -96,6 +114,42 @@ TEST_P(ChannelPeerTest, CameraAskingForSha256DigestStreamsOrSaysWhyNot) {
         EXPECT_TRUE(streams) << status;
     }
     EXPECT_TRUE(capture->StopChannel(0));
+}
+
+// A process out of threads or address space: the channel that needed the thread fails its start
+// or its connection attempt and says why; the channel already streaming goes on; a later attempt
+// that gets its thread recovers.
+TEST_P(ChannelPeerTest, ThreadThatCannotBeCreatedFailsOnlyThatChannelAndSaysWhy) {
+    IIPVideoCapture* first = face.GetVideoCapture();
+    ASSERT_TRUE(first->StartChannel(0, &sink, &channelSettings));
+    ASSERT_TRUE(sink.WaitForFrames(3, 20s));
+    // A second camera, the same simulator.
+    CQuillonDriver secondDriver;
+    ASSERT_TRUE(secondDriver.Init(&debug, &pool, settings.get()));
+    IIPVideoCapture* second = secondDriver.GetVideoCapture();
+    quillon_host::CRecordingSink secondSink;
+
+    platform::FailThreadCreations(0, 1);
+    EXPECT_FALSE(second->StartChannel(0, &secondSink, &channelSettings));
+    platform::FailThreadCreations(0, 0);
+    EXPECT_EQ(Condition(*second), "not started: the channel's worker thread could not be created (the process "
+                                  "is out of threads or address space)");
+    if (GetParam().codec == kCodecH264) {
+        // The worker goes ahead; its first attempt's receive thread does not.
+        platform::FailThreadCreations(1, 1);
+        EXPECT_TRUE(second->StartChannel(0, &secondSink, &channelSettings));
+        EXPECT_TRUE(WaitForCondition(*second, "connecting: the receive thread could not be created (the process "
+                                              "is out of threads or address space)"));
+        platform::FailThreadCreations(0, 0);
+    } else {
+        EXPECT_TRUE(second->StartChannel(0, &secondSink, &channelSettings));
+    }
+    EXPECT_TRUE(secondSink.WaitForFrames(3, 20s)) << Condition(*second);
+    const std::size_t firstFrames = sink.Frames().size();
+    EXPECT_TRUE(sink.WaitForFrames(firstFrames + 5, 10s)) << Condition(*first);
+    EXPECT_TRUE(second->StopChannel(0));
+    EXPECT_TRUE(first->StopChannel(0));
+    secondDriver.Uninit();
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ChannelPeerTest,

@@ -4,11 +4,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdarg>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "host/io_host.h"
 #include "platform/runtime_environment.h"
+#include "platform/thread.h"
+#include "runtime/string_helpers.h"
 #include "runtime/wait_until.h"
 #include "support/camera_peer.h"
 
@@ -33,7 +37,18 @@ public:
         m_device.user = "admin";
         m_device.password = "admin";
     }
-    void DebugMessage(std::uint8_t, const char*, ...) override {}
+    void DebugMessage(std::uint8_t, const char* format, ...) override {
+        va_list args;
+        va_start(args, format);
+        const std::string text = FormatStringV(format, args);
+        va_end(args);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_messages += text + "\n";
+    }
+    std::string Messages() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_messages;
+    }
     DEVICE_INFO GetDeviceInfo() override { return m_device; }
     std::pair<std::uint32_t, std::uint32_t> GetIOPortCounts() override { return m_counts; }
     ipcapture::IFramePool* GetFramePool() override { return nullptr; }
@@ -46,12 +61,14 @@ public:
 private:
     DEVICE_INFO m_device;
     const std::pair<std::uint32_t, std::uint32_t> m_counts;
+    std::mutex m_lock;
+    std::string m_messages;  // guarded by m_lock
 };
 
 // A camera with two inputs and two outputs, and the service configured for `inputs` of them.
 struct IoFixture {
-    explicit IoFixture(std::uint32_t inputs = 2)
-        : driver(camera.WebPort(), inputs, 2), io(&driver, kTestPollMs) {
+    explicit IoFixture(std::uint32_t inputs = 2, std::uint32_t pollMs = kTestPollMs)
+        : driver(camera.WebPort(), inputs, 2), io(&driver, pollMs) {
         io.SetCallback(&callback);
     }
     // Waits until the camera recorded `expected` as its output triggers.
@@ -143,12 +160,50 @@ TEST(CiscoIOTest, EndedWebSessionIsFollowedByANewLogin) {
     ASSERT_TRUE(f.callback.WaitForChanges(4, 5s));
     EXPECT_GE(f.callback.FailureCount(), 1u);
     EXPECT_EQ(f.callback.Changes(), (Changes{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
-    // The output client's session ended too: its first write fails, the next one logs in.
+    // The poll's new session serves the writes too: no failure, no further login.
     const std::size_t failures = f.callback.FailureCount();
-    EXPECT_TRUE(f.io.SetOutput(0, 2));
-    ASSERT_TRUE(f.callback.WaitForFailures(failures + 1, 5s));
+    const std::string logins = f.camera.Execute("count http login");
     EXPECT_TRUE(f.io.SetOutput(0, 2));
     EXPECT_TRUE(f.WaitForTriggers("OK 1:1 2:1 1:2"));
+    EXPECT_EQ(f.callback.FailureCount(), failures);
+    EXPECT_EQ(f.camera.Execute("count http login"), logins);
+    EXPECT_TRUE(f.io.Stop());
+}
+
+// A camera's inputs and outputs take one thread and one web session; a write does not wait for
+// the next poll.
+TEST(CiscoIOTest, OneThreadAndOneSessionServeThePollAndTheWrites) {
+    IoFixture f(2, 5000);
+    SKIP_WITHOUT_CAMERA(f);
+    const unsigned before = platform::OwnThreadCount();
+    ASSERT_TRUE(f.io.Start());
+    ASSERT_TRUE(testing::WaitUntil([&] { return platform::OwnThreadCount() == before + 1; }, 5s));
+    EXPECT_EQ(f.camera.Execute("sessions"), "OK rtsp=0 web=1");
+    const auto written = std::chrono::steady_clock::now();
+    EXPECT_TRUE(f.io.SetOutput(1, 2));
+    ASSERT_TRUE(f.WaitForTriggers("OK 1:1 2:1 2:2"));
+    EXPECT_LT(std::chrono::steady_clock::now() - written, 2s);
+    EXPECT_EQ(platform::OwnThreadCount(), before + 1);
+    EXPECT_TRUE(f.io.Stop());
+    EXPECT_EQ(platform::OwnThreadCount(), before);
+}
+
+// No thread to be had: Start fails, says why, leaves no session behind, and the next Start
+// that gets its thread works as ever.
+TEST(CiscoIOTest, StartWithoutAThreadFailsCleanlyAndALaterStartWorks) {
+    IoFixture f;
+    SKIP_WITHOUT_CAMERA(f);
+    platform::FailThreadCreations(0, 1);
+    EXPECT_FALSE(f.io.Start());
+    platform::FailThreadCreations(0, 0);
+    EXPECT_NE(f.driver.Messages().find("no thread could be created for the digital I/O of 127.0.0.1"),
+              std::string::npos)
+        << f.driver.Messages();
+    EXPECT_EQ(f.camera.Execute("sessions"), "OK rtsp=0 web=0");
+    EXPECT_FALSE(f.io.SetOutput(0, 2));
+    ASSERT_TRUE(f.io.Start());
+    EXPECT_TRUE(f.io.SetOutput(0, 2));
+    EXPECT_TRUE(f.WaitForTriggers("OK 1:1 2:1 1:1 2:1 1:2"));
     EXPECT_TRUE(f.io.Stop());
 }
 

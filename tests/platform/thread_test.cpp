@@ -61,5 +61,33 @@ TEST(PlatformThreadTest, ThreadDestroyedOnItselfFinishesSafely) {
     EXPECT_TRUE(done);
 }
 
+// The failures tests ask for hit exactly the creations meant, owned and detached alike, and a
+// refused creation leaves nothing running and the Thread startable.
+TEST(PlatformThreadTest, RequestedCreationFailuresHitTheCreationsMeant) {
+    const unsigned before = OwnThreadCount();
+    std::atomic<bool> release{false};
+    auto wait = [&] {
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    FailThreadCreations(1, 2);
+    Thread first, second, third;
+    EXPECT_TRUE(first.Start(wait));
+    EXPECT_FALSE(second.Start(wait));
+    EXPECT_FALSE(StartDetachedThread(wait));
+    EXPECT_TRUE(third.Start(wait));
+    EXPECT_FALSE(second.IsStarted());
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         OwnThreadCount() != before + 2 && std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(OwnThreadCount(), before + 2);
+    EXPECT_TRUE(second.Start(wait));
+    release.store(true);
+    first.Join();
+    second.Join();
+    third.Join();
+    EXPECT_EQ(OwnThreadCount(), before);
+}
+
 }  // namespace
 }  // namespace kestrel::platform

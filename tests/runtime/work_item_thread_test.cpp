@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -129,6 +130,94 @@ TEST(WorkItemThreadTest, StopDiscardsQueuedItemsUnprocessedAndLetsTheCurrentOneF
     opener.join();
     EXPECT_EQ(journal.Processed(), "G");
     EXPECT_EQ(journal.Deleted(), "GAB");
+}
+
+// Ticks as a poll would use them: noted in the journal as 'T', each taking `tickLength`.
+class TickingRecorder : public WorkItemThread {
+public:
+    using Clock = std::chrono::steady_clock;
+    TickingRecorder(Journal& journal, std::uint32_t periodMs, std::chrono::milliseconds tickLength = {})
+        : WorkItemThread(kDefaultMaxQueued, periodMs), m_journal(journal), m_tickLength(tickLength) {}
+    ~TickingRecorder() override { Stop(); }
+
+    struct Tick {
+        Clock::time_point begin, end;
+    };
+    std::vector<Tick> Ticks() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_ticks;
+    }
+    std::atomic<bool> throwOnTick{false};
+    std::atomic<bool> exitOnTick{false};
+
+private:
+    void OnTick() override {
+        Tick tick{Clock::now(), {}};
+        m_journal.Note(m_journal.processed, 'T');
+        std::this_thread::sleep_for(m_tickLength);
+        tick.end = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ticks.push_back(tick);
+        }
+        if (exitOnTick) RequestExit();
+        if (throwOnTick) throw std::runtime_error("tick failed");
+    }
+    Journal& m_journal;
+    const std::chrono::milliseconds m_tickLength;
+    std::mutex m_mutex;
+    std::vector<Tick> m_ticks;
+};
+
+TEST(WorkItemThreadTest, TicksRunAPeriodAfterThePreviousOneAndSurviveAThrow) {
+    Journal journal;
+    TickingRecorder worker(journal, 30, std::chrono::milliseconds(20));
+    worker.throwOnTick = true;
+    const auto started = TickingRecorder::Clock::now();
+    ASSERT_TRUE(worker.Start("ticking"));
+    ASSERT_TRUE(WaitUntil([&] { return worker.Ticks().size() >= 4; }));
+    worker.Stop();
+    const auto ticks = worker.Ticks();
+    EXPECT_GE(ticks[0].begin - started, std::chrono::milliseconds(29));
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+        EXPECT_GE(ticks[i].begin - ticks[i - 1].end, std::chrono::milliseconds(29)) << "tick " << i;
+    }
+}
+
+// Items do not wait for the period, and a stream of items does not hold the tick back.
+TEST(WorkItemThreadTest, ItemsGoAtOnceBetweenTicksAndABusyQueueDoesNotStarveTheTick) {
+    Journal journal;
+    TickingRecorder worker(journal, 100);
+    ASSERT_TRUE(worker.Start("ticking"));
+    ASSERT_TRUE(worker.AddWorkItem(new Item(journal, 'A'), false));
+    ASSERT_TRUE(WaitUntil([&] { return journal.Processed() == "A"; }, std::chrono::milliseconds(80)));
+    // Each item re-queues the next while the tick falls due.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < until) {
+        ASSERT_TRUE(worker.AddWorkItem(new Item(journal, 'B'), false));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(worker.Ticks().size(), 2u);
+}
+
+// The stop wakes a worker waiting out its period; one asked to end from its own tick ends there.
+TEST(WorkItemThreadTest, StopDuringThePeriodOrFromATickEndsAtOnce) {
+    Journal journal;
+    {
+        TickingRecorder worker(journal, 5000);
+        ASSERT_TRUE(worker.Start("ticking"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto stopAt = std::chrono::steady_clock::now();
+        worker.Stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::milliseconds(1000));
+        EXPECT_TRUE(worker.Ticks().empty());
+    }
+    TickingRecorder worker(journal, 5);
+    worker.exitOnTick = true;
+    ASSERT_TRUE(worker.Start("ticking"));
+    ASSERT_TRUE(WaitUntil([&] { return !worker.Ticks().empty(); }));
+    EXPECT_TRUE(worker.Stop());  // joins the thread that ended itself
+    EXPECT_EQ(worker.Ticks().size(), 1u);
 }
 
 TEST(WorkItemThreadExTest, BoundDropsTheOldestItems) {
