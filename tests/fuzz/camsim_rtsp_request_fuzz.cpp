@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     camsim::HttpRequest request;
     while (camsim::ParseRequest(buffer, request, "RTSP/") == camsim::ParseResult::kRequest) {
         camsim::RtspServer::ParseTarget(request.target);
-        std::uint16_t rtp = 0, rtcp = 0;
-        if (camsim::RtspServer::ParseClientPorts(request.Header("Transport"), rtp, rtcp) && (rtp == 0 || rtcp == 0))
+        camsim::RtspServer::TransportChoice choice;
+        if (camsim::RtspServer::ParseTransport(request.Header("Transport"), 1, true, choice) &&
+            (choice.interleaved ? choice.rtp > 255 || choice.rtcp > 255 : choice.rtp == 0 || choice.rtcp == 0))
             std::abort();
         camsim::ParseAuthParameters(request.Header("Authorization"));
         camsim::Base64Decode(request.Header("Authorization"));

@@ -12,12 +12,28 @@ constexpr const char* kHelp =
     "OK rates LOSS REORDER DUPLICATE | pause SECONDS | drop-rtsp | end-web-sessions | old-stream PORT SECONDS | "
     "status http|rtsp REQUEST CODE | delay http|rtsp REQUEST MS | never http|rtsp REQUEST | "
     "garbage-answer http|rtsp REQUEST | trickle http REQUEST MS | pad http REQUEST BYTES | count http|rtsp REQUEST | auth http|rtsp SCHEME[:ALGORITHM,...] [NONCE_MS] | "
-    "garbage-rtp COUNT | input-count N|off | clear | "
+    "garbage-rtp COUNT | refuse-udp on|off | blackhole-udp on|off | stall-rtsp on|off | "
+    "bad-frame oversize|channel|garbage | input-count N|off | clear | "
     "input PORT 1|2 | inputs | outputs | triggers | rtcp | streams | sessions | ports";
 
 bool ReadProtocol(const std::string& word, Protocol& protocol) {
     if (word == "http") protocol = Protocol::kHttp;
     else if (word == "rtsp") protocol = Protocol::kRtsp;
+    else return false;
+    return true;
+}
+
+bool ReadOnOff(const std::vector<std::string>& words, bool& on) {
+    if (words.size() != 1 || (words[0] != "on" && words[0] != "off")) return false;
+    on = words[0] == "on";
+    return true;
+}
+
+bool ReadBadFrame(const std::vector<std::string>& words, RtspServer::BadFrame& kind) {
+    if (words.size() != 1) return false;
+    if (words[0] == "oversize") kind = RtspServer::BadFrame::kOversize;
+    else if (words[0] == "channel") kind = RtspServer::BadFrame::kChannel;
+    else if (words[0] == "garbage") kind = RtspServer::BadFrame::kGarbage;
     else return false;
     return true;
 }
@@ -115,6 +131,18 @@ std::string CameraSimulator::Execute(const std::string& line) {
         m_streamer.SendGarbage(a);
         return "OK";
     }
+    const std::pair<const char*, Switch> switches[] = {
+        {"refuse-udp", Switch::kRefuseUdp}, {"blackhole-udp", Switch::kBlackholeUdp}, {"stall-rtsp", Switch::kStallRtsp}};
+    for (const auto& entry : switches) {
+        bool on = false;
+        if (command == entry.first && ReadOnOff(words, on)) {
+            m_faults.Set(entry.second, on);
+            return "OK";
+        }
+    }
+    RtspServer::BadFrame badFrame = RtspServer::BadFrame::kGarbage;
+    if (command == "bad-frame" && ReadBadFrame(words, badFrame))
+        return m_rtsp->InjectBadFrame(badFrame) ? "OK" : "ERR no connection carries interleaved RTP";
     if (command == "input-count" && words.size() == 1) {
         if (words[0] == "off") m_faults.SetReportedInputCount(std::nullopt);
         else if (ParseNumber(words[0], a) && a <= 64) m_faults.SetReportedInputCount(a);
@@ -151,11 +179,17 @@ std::string CameraSimulator::Execute(const std::string& line) {
         for (const StreamCounters& stream : m_streamer.Counters())
             text += " " + HexText(stream.ssrc, 8) + ":packets=" + std::to_string(stream.packets) +
                     ":frames=" + std::to_string(stream.frames) + ":reports=" + std::to_string(stream.receiverReports) +
-                    ":client=" + std::to_string(stream.clientPort);
+                    ":client=" +
+                    (stream.interleaved ? "tcp/" + std::to_string(stream.rtpChannel) +
+                                              ":dropped=" + std::to_string(stream.queueDrops)
+                                        : std::to_string(stream.clientPort));
         return text;
     }
-    if (command == "sessions")
-        return "OK rtsp=" + std::to_string(m_rtsp->SessionCount()) + " web=" + std::to_string(m_api.SessionCount());
+    if (command == "sessions") {
+        std::string text = "OK rtsp=" + std::to_string(m_rtsp->SessionCount()) + " web=" + std::to_string(m_api.SessionCount());
+        for (const std::string& session : m_rtsp->SessionTransports()) text += " " + session;
+        return text;
+    }
     if (command == "ports")
         return "OK web=" + std::to_string(WebPort()) + " rtsp=" + std::to_string(RtspPort()) +
                " rtp=" + std::to_string(RtpPort()) + " control=" + std::to_string(ControlPort());

@@ -73,12 +73,24 @@ std::optional<unsigned> Faults::ReportedInputCount() {
     return m_reportedInputs;
 }
 
+void Faults::Set(Switch which, bool on) {
+    const unsigned bit = 1u << static_cast<unsigned>(which);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_switches = on ? m_switches | bit : m_switches & ~bit;
+}
+
+bool Faults::IsOn(Switch which) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return (m_switches >> static_cast<unsigned>(which)) & 1u;
+}
+
 void Faults::ClearAll() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_loss = m_reorder = m_duplicate = 0;
     m_answers.clear();
     m_pausedUntil = {};
     m_reportedInputs.reset();
+    m_switches = 0;
 }
 
 }  // namespace camsim

@@ -30,6 +30,13 @@ struct AnswerOverride {
     std::size_t padBytes = 0;  // HTTP: the body grows by this many bytes (an XML comment)
 };
 
+// Faults that are simply on or off.
+enum class Switch {
+    kRefuseUdp,     // SETUP for RTP over UDP is answered 461
+    kBlackholeUdp,  // RTP and RTCP over UDP go nowhere, both ways; the RTSP session works
+    kStallRtsp,     // RTSP connections are neither read nor written
+};
+
 // What happens to one outgoing RTP packet.
 struct PacketFate {
     bool drop = false;
@@ -60,6 +67,9 @@ public:
     void SetReportedInputCount(std::optional<unsigned> count);
     std::optional<unsigned> ReportedInputCount();
 
+    void Set(Switch which, bool on);
+    bool IsOn(Switch which);
+
     void ClearAll();
 
 private:
@@ -70,6 +80,7 @@ private:
     std::map<std::string, unsigned> m_requestCounts;  // same keys
     Clock::time_point m_pausedUntil{};
     std::optional<unsigned> m_reportedInputs;
+    unsigned m_switches = 0;  // a bit per Switch
 };
 
 }  // namespace camsim

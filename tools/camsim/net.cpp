@@ -109,6 +109,16 @@ bool Connection::SendAll(const void* data, std::size_t size) {
     return size == 0;
 }
 
+long Connection::SendSome(const void* data, std::size_t size) {
+    if (m_fd < 0) return -1;
+    ssize_t sent;
+    do {
+        sent = send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    return static_cast<long>(sent);
+}
+
 Endpoint Connection::Peer() const {
     sockaddr_in address{};
     socklen_t length = sizeof address;

@@ -2,7 +2,8 @@
 // bounded waits, and UDP sockets with batched sends. POSIX only, like the simulator.
 //
 // Every object owns its descriptor; Shutdown() may be called from another thread to end a
-// blocked wait, everything else belongs to the owner's thread.
+// blocked wait, and a Connection may send on one thread while another receives; everything else
+// belongs to the owner's thread.
 #ifndef QUILLON_TOOLS_CAMSIM_NET_H
 #define QUILLON_TOOLS_CAMSIM_NET_H
 
@@ -36,6 +37,9 @@ public:
     bool ReceiveSome(std::string& buffer, int timeoutMs, bool& timedOut);
     bool SendAll(const std::string& bytes);
     bool SendAll(const void* data, std::size_t size);
+    // Sends what the socket takes without waiting: the bytes sent (0 when it is full), -1 when the
+    // connection failed.
+    long SendSome(const void* data, std::size_t size);
     Endpoint Peer() const;
     void Shutdown();
     void Close();

@@ -151,10 +151,12 @@ std::size_t RtpStreamer::StreamCount() {
 void RtpStreamer::PacerLoop(Pacer& pacer) {
     std::deque<std::array<std::uint8_t, 12>> headers;  // a deque keeps its elements in place
     std::vector<Datagram> batch;
+    std::vector<std::shared_ptr<InterleavedLink>> links;  // to flush
     std::unique_lock<std::mutex> lock(pacer.lock);
     while (!m_stopping) {
         headers.clear();
         batch.clear();
+        links.clear();
         Clock::time_point now = Clock::now();
         Clock::time_point wake = now + kIdleWake;
         for (auto it = pacer.streams.begin(); it != pacer.streams.end();) {
@@ -170,12 +172,14 @@ void RtpStreamer::PacerLoop(Pacer& pacer) {
                     stream.nextReport = now + m_reportPeriod;
                 }
                 wake = std::min(wake, stream.nextFrame);
+                if (stream.start.link) links.push_back(stream.start.link);
             }
             ++it;
         }
         lock.unlock();
         // Payloads belong to clips that outlive the streamer, headers to this loop: safe unlocked.
         if (!batch.empty()) m_rtp.SendBatch(batch);
+        for (auto& link : links) link->Flush();
         lock.lock();
         if (!m_stopping) pacer.wake.wait_until(lock, wake);
     }
@@ -186,8 +190,17 @@ void RtpStreamer::AppendDueFrames(Stream& stream, Clock::time_point now,
     if (stream.start.clip == nullptr || stream.start.clip->frames.empty()) return;
     if (now - stream.nextFrame > kMaxLag) stream.nextFrame = now;
     const bool paused = m_faults.StreamsPaused();
+    InterleavedLink* link = stream.start.link.get();
+    const bool udpDark = link == nullptr && m_faults.IsOn(Switch::kBlackholeUdp);
     const std::uint32_t step = kRtpClockRate * static_cast<std::uint32_t>(stream.frameInterval.count()) / 1000000;
     auto append = [&](const std::array<std::uint8_t, 12>& header, const rtppack::Packet& packet) {
+        if (link != nullptr) {
+            if (!link->QueueFrame(stream.start.rtpChannel, header.data(), header.size(), packet.payload.data(),
+                                  packet.payload.size()))
+                ++stream.counters.queueDrops;
+            return;
+        }
+        if (udpDark) return;
         headers.push_back(header);
         batch.push_back({headers.back().data(), 12, packet.payload.data(), packet.payload.size(), stream.start.rtp});
     };
@@ -271,7 +284,11 @@ void RtpStreamer::SendReport(Stream& stream, bool bye) {
         Put32(&goodbye[4], stream.start.ssrc);
         size += 8;
     }
-    m_rtcp.SendTo(packet, size, stream.start.rtcp);
+    if (InterleavedLink* link = stream.start.link.get()) {
+        if (link->QueueFrame(stream.start.rtcpChannel, packet, size)) link->Flush();
+    } else if (!m_faults.IsOn(Switch::kBlackholeUdp)) {
+        m_rtcp.SendTo(packet, size, stream.start.rtcp);
+    }
 }
 
 void RtpStreamer::ReceiveLoop() {
@@ -279,12 +296,18 @@ void RtpStreamer::ReceiveLoop() {
     while (!m_stopping) {
         Endpoint from;
         int size = m_rtcp.Receive(buffer, sizeof buffer, from, 100);
-        if (size > 0) NoteReports(buffer, static_cast<std::size_t>(size), from);
+        if (size > 0 && !m_faults.IsOn(Switch::kBlackholeUdp))
+            NoteReports(buffer, static_cast<std::size_t>(size), from, nullptr);
     }
 }
 
+void RtpStreamer::NoteInterleavedReports(const InterleavedLink& link, const std::uint8_t* data, std::size_t size) {
+    NoteReports(data, size, link.Peer(), &link);
+}
+
 // Walks a compound RTCP packet; anything malformed ends the walk, what came before stands.
-void RtpStreamer::NoteReports(const std::uint8_t* data, std::size_t size, const Endpoint& from) {
+void RtpStreamer::NoteReports(const std::uint8_t* data, std::size_t size, const Endpoint& from,
+                              const InterleavedLink* link) {
     std::vector<ReceiverReport> found;
     std::size_t at = 0;
     while (at + 8 <= size) {
@@ -321,7 +344,8 @@ void RtpStreamer::NoteReports(const std::uint8_t* data, std::size_t size, const 
         for (auto& pacer : m_pacers) {
             std::lock_guard<std::mutex> guard(pacer->lock);
             for (auto& stream : pacer->streams) {
-                bool fromClient = stream->start.rtcp == from || stream->start.rtp == from;
+                bool fromClient = link != nullptr ? stream->start.link.get() == link
+                                                  : stream->start.rtcp == from || stream->start.rtp == from;
                 if (fromClient && (report.bye || report.sourceSsrc == stream->start.ssrc)) {
                     stream->lastReceiverReport = Clock::now();
                     ++stream->counters.receiverReports;
@@ -338,18 +362,21 @@ void RtpStreamer::NoteReports(const std::uint8_t* data, std::size_t size, const 
 
 void RtpStreamer::SendGarbage(unsigned datagramsPerStream) {
     std::mt19937 random(std::random_device{}());
-    std::vector<Endpoint> targets;
+    std::vector<StreamStart> targets;
     for (auto& pacer : m_pacers) {
         std::lock_guard<std::mutex> guard(pacer->lock);
-        for (auto& stream : pacer->streams) targets.push_back(stream->start.rtp);
+        for (auto& stream : pacer->streams) targets.push_back(stream->start);
     }
     std::uint8_t bytes[1500];
-    for (const Endpoint& target : targets)
+    for (const StreamStart& target : targets) {
         for (unsigned i = 0; i < datagramsPerStream; ++i) {
             std::size_t size = 1 + random() % sizeof bytes;
             for (std::size_t b = 0; b < size; ++b) bytes[b] = static_cast<std::uint8_t>(random());
-            m_rtp.SendTo(bytes, size, target);
+            if (target.link) target.link->QueueFrame(target.rtpChannel, bytes, size);
+            else if (!m_faults.IsOn(Switch::kBlackholeUdp)) m_rtp.SendTo(bytes, size, target.rtp);
         }
+        if (target.link) target.link->Flush();
+    }
 }
 
 StreamId RtpStreamer::SendOldStream(const MediaClip* clip, std::uint16_t port, std::chrono::milliseconds duration) {
@@ -379,6 +406,8 @@ std::vector<StreamCounters> RtpStreamer::Counters() {
         for (auto& stream : pacer->streams) {
             counters.push_back(stream->counters);
             counters.back().clientPort = stream->start.rtp.port;
+            counters.back().interleaved = stream->start.link != nullptr;
+            counters.back().rtpChannel = stream->start.rtpChannel;
         }
     }
     return counters;

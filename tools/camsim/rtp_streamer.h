@@ -1,8 +1,10 @@
 // Sends the RTP streams of every playing session from a few pacing threads. Each stream belongs
 // to one pacer; a pacer wakes when the next frame of any of its streams is due, builds the RTP
 // headers of every due frame (payloads are shared with the clip) and hands the whole batch to
-// one batched send. RTCP sender reports go out every few seconds per stream, and a receive thread
-// notes the receiver reports and BYEs that come back on the RTCP port.
+// one batched send. A stream set up inside its RTSP connection queues its packets on that
+// connection's link instead, flushed once per wake. RTCP sender reports go out every few seconds
+// per stream, and a receive thread notes the receiver reports and BYEs that come back on the RTCP
+// port (the RTSP server passes on those that come inside a connection).
 //
 // Threading: every public function is thread-safe. Each pacer's streams are guarded by that
 // pacer's mutex; the report list by its own.
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "camsim/faults.h"
+#include "camsim/interleaved_link.h"
 #include "camsim/media_library.h"
 #include "camsim/net.h"
 
@@ -33,6 +36,10 @@ struct StreamStart {
     unsigned frameRate = 25;
     Endpoint rtp;   // the client's ports
     Endpoint rtcp;
+    // Set: RTP and RTCP go inside the RTSP connection on these channels instead.
+    std::shared_ptr<InterleavedLink> link;
+    std::uint8_t rtpChannel = 0;
+    std::uint8_t rtcpChannel = 1;
     std::uint32_t ssrc = 0;
     std::uint16_t firstSequence = 0;
     std::uint32_t firstTimestamp = 0;
@@ -57,7 +64,10 @@ struct StreamCounters {
     std::uint64_t octets = 0;  // payload bytes
     std::uint64_t frames = 0;
     std::uint64_t receiverReports = 0;
-    std::uint16_t clientPort = 0;  // where the stream's RTP goes
+    std::uint16_t clientPort = 0;  // where the stream's RTP goes over UDP
+    bool interleaved = false;      // inside the RTSP connection, on channels rtpChannel and the next
+    std::uint8_t rtpChannel = 0;
+    std::uint64_t queueDrops = 0;  // packets dropped because the client did not read them
 };
 
 class RtpStreamer {
@@ -83,6 +93,9 @@ public:
     void SendGarbage(unsigned datagramsPerStream);
     StreamId SendOldStream(const MediaClip* clip, std::uint16_t port, std::chrono::milliseconds duration);
 
+    // RTCP that arrived inside an RTSP connection; counts for the streams on that link.
+    void NoteInterleavedReports(const InterleavedLink& link, const std::uint8_t* data, std::size_t size);
+
     std::vector<ReceiverReport> Reports();
     std::vector<StreamCounters> Counters();
     // When the stream's client last sent a receiver report (the epoch when never).
@@ -97,7 +110,8 @@ private:
                          std::vector<Datagram>& batch);
     void SendReport(Stream& stream, bool bye);
     void ReceiveLoop();
-    void NoteReports(const std::uint8_t* data, std::size_t size, const Endpoint& from);
+    // `link` null: from `from` over UDP; else from inside that RTSP connection.
+    void NoteReports(const std::uint8_t* data, std::size_t size, const Endpoint& from, const InterleavedLink* link);
     std::shared_ptr<Stream> FindStream(StreamId id, Pacer** pacer);
 
     Faults& m_faults;

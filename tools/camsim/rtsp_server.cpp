@@ -1,6 +1,8 @@
 #include "camsim/rtsp_server.h"
 
+#include <algorithm>
 #include <random>
+#include <thread>
 
 #include "camsim/text.h"
 
@@ -8,6 +10,9 @@ namespace camsim {
 namespace {
 
 constexpr std::size_t kMaxSessions = 1024;
+constexpr int kReceivePollMs = 200;
+constexpr int kFlushPollMs = 10;
+constexpr int kStallPollMs = 20;
 constexpr unsigned kTrackVideo = 1;
 constexpr unsigned kTrackAudio = 2;
 constexpr unsigned kTrackMetadata = 3;
@@ -38,6 +43,31 @@ std::string Sdp(const StreamProfile& profile, const MediaClip& clip, const Camer
 
 std::string MethodOf(const HttpRequest& request) { return request.method; }
 
+std::string RandomBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(Random()());
+    return bytes;
+}
+
+std::string FrameHeader(int channel, std::size_t size) {
+    return std::string{'$', static_cast<char>(channel), static_cast<char>(size >> 8), static_cast<char>(size & 0xFF)};
+}
+
+std::string BadFrameBytes(RtspServer::BadFrame kind, InterleavedLink& link) {
+    constexpr std::size_t kOversize = 0xFFFF;
+    constexpr std::size_t kShort = 100;
+    switch (kind) {
+    case RtspServer::BadFrame::kOversize: return FrameHeader(link.FirstChannel(), kOversize) + RandomBytes(kOversize);
+    case RtspServer::BadFrame::kChannel: return FrameHeader(link.UnusedChannel(), kShort) + RandomBytes(kShort);
+    case RtspServer::BadFrame::kGarbage: break;
+    }
+    // Nothing a reader could take for the start of a frame or of a message.
+    std::string bytes = RandomBytes(kShort);
+    for (char& c : bytes)
+        if (c == '$' || c == 'R') c = '#';
+    return bytes;
+}
+
 }  // namespace
 
 RtspServer::RtspServer(const RtspContext& context)
@@ -55,40 +85,116 @@ void RtspServer::Stop() {
 }
 
 void RtspServer::Serve(Connection& connection, const std::atomic<bool>& stopping) {
+    auto link = std::make_shared<InterleavedLink>(connection, *m_context.faults);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_links.push_back(link);
+    }
     std::string buffer;
-    HttpRequest request;
-    while (ReadRequest(connection, buffer, stopping, request, "RTSP/") == ReadResult::kRequest) {
-        AnswerOverride override = m_context.faults->AnswerFor(Protocol::kRtsp, MethodOf(request));
-        if (!DelayAnswer(connection, override, stopping)) break;
-        if (override.garbage) {
-            connection.SendAll(GarbageBytes());
+    while (!stopping) {
+        if (m_context.faults->IsOn(Switch::kStallRtsp)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStallPollMs));
             continue;
         }
-        Answer answer = Handle(request, &connection);
-        if (override.status != 0) answer = Answer{override.status, {}, {}, {}};
-        std::string text = "RTSP/1.0 " + std::to_string(answer.status) + " " + ReasonPhrase(answer.status) +
-                           "\r\nCSeq: " + request.Header("CSeq") + "\r\nServer: camsim\r\n";
-        for (const std::string& line : answer.headers) text += line + "\r\n";
-        if (!answer.body.empty())
-            text += "Content-Type: " + answer.contentType + "\r\nContent-Length: " +
-                    std::to_string(answer.body.size()) + "\r\n";
-        text += "\r\n" + answer.body;
-        if (!connection.SendAll(text)) break;
+        std::uint8_t channel = 0;
+        std::string frame;
+        FrameResult framed = TakeInterleavedFrame(buffer, channel, frame);
+        if (framed == FrameResult::kFrame) {
+            // Only RTCP comes from a client inside the connection; it counts for the link's streams.
+            m_context.streamer->NoteInterleavedReports(*link, reinterpret_cast<const std::uint8_t*>(frame.data()),
+                                                       frame.size());
+            continue;
+        }
+        if (framed == FrameResult::kNotAFrame) {
+            HttpRequest request;
+            ParseResult parsed = ParseRequest(buffer, request, "RTSP/");
+            if (parsed == ParseResult::kMalformed) break;
+            if (parsed == ParseResult::kRequest) {
+                if (!Respond(connection, link, request, stopping)) break;
+                continue;
+            }
+        }
+        bool timedOut = false;
+        // While answers or media wait for room, come back soon to send them.
+        if (!connection.ReceiveSome(buffer, link->HasPending() ? kFlushPollMs : kReceivePollMs, timedOut)) break;
+        if (!link->Flush()) break;
     }
-    EndSessionsOf(&connection);
+    EndSessionsOf(link.get());
+    link->Close();
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_links.erase(std::find(m_links.begin(), m_links.end(), link));
 }
 
-bool RtspServer::ParseClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t& rtcp) {
-    std::size_t at = transport.find("client_port=");
-    if (at == std::string::npos) return false;
-    std::string ports = transport.substr(at + 12, transport.find(';', at) - at - 12);
-    std::vector<std::string> pair = Split(ports, '-');
-    unsigned first = 0, second = 0;
-    if (!ParseNumber(pair[0], first) || first == 0 || first > 65534) return false;
-    if (pair.size() < 2 || !ParseNumber(pair[1], second) || second == 0 || second > 65535) second = first + 1;
-    rtp = static_cast<std::uint16_t>(first);
-    rtcp = static_cast<std::uint16_t>(second);
+bool RtspServer::Respond(Connection& connection, const std::shared_ptr<InterleavedLink>& link,
+                         const HttpRequest& request, const std::atomic<bool>& stopping) {
+    AnswerOverride override = m_context.faults->AnswerFor(Protocol::kRtsp, MethodOf(request));
+    if (!DelayAnswer(connection, override, stopping)) return false;
+    if (override.garbage) return link->QueueBytes(GarbageBytes()) && link->Flush();
+    Answer answer = Handle(request, link);
+    if (override.status != 0) answer = Answer{override.status, {}, {}, {}};
+    std::string text = "RTSP/1.0 " + std::to_string(answer.status) + " " + ReasonPhrase(answer.status) +
+                       "\r\nCSeq: " + request.Header("CSeq") + "\r\nServer: camsim\r\n";
+    for (const std::string& line : answer.headers) text += line + "\r\n";
+    if (!answer.body.empty())
+        text += "Content-Type: " + answer.contentType + "\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                "\r\n";
+    text += "\r\n" + answer.body;
+    return link->QueueBytes(text) && link->Flush();
+}
+
+namespace {
+
+// "a" or "a-b" with both in 0..limit and b defaulting to a + 1; a `second` out of range or not
+// following the first is taken as absent, as clients write "5000-0" and such.
+bool ParseRange(const std::string& text, unsigned low, unsigned limit, std::uint16_t& first, std::uint16_t& second) {
+    std::vector<std::string> pair = Split(text, '-');
+    unsigned a = 0, b = 0;
+    if (!ParseNumber(pair[0], a) || a < low || a >= limit) return false;
+    if (pair.size() < 2 || !ParseNumber(pair[1], b) || b < low || b > limit) b = a + 1;
+    first = static_cast<std::uint16_t>(a);
+    second = static_cast<std::uint16_t>(b);
     return true;
+}
+
+// One transport-spec: "RTP/AVP[/UDP|/TCP];unicast;client_port=..|interleaved=..;...".
+bool ParseOneTransport(const std::string& spec, unsigned track, bool udpAllowed,
+                       RtspServer::TransportChoice& choice) {
+    std::vector<std::string> parts = Split(spec, ';');
+    const std::string protocol = Lower(Trim(parts[0]));
+    if (protocol == "rtp/avp/tcp") choice.interleaved = true;
+    else if (protocol != "rtp/avp" && protocol != "rtp/avp/udp") return false;
+    if (!choice.interleaved && !udpAllowed) return false;
+    bool haveRange = false;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        std::string part = Trim(parts[i]);
+        std::size_t equals = part.find('=');
+        std::string name = Lower(part.substr(0, equals));
+        std::string value = equals == std::string::npos ? std::string() : part.substr(equals + 1);
+        if (name == "multicast") return false;
+        if (!choice.interleaved && name == "client_port")
+            haveRange = ParseRange(value, 1, 65535, choice.rtp, choice.rtcp);
+        if (choice.interleaved && name == "interleaved")
+            haveRange = ParseRange(value, 0, 255, choice.rtp, choice.rtcp);
+        if (name == (choice.interleaved ? "interleaved" : "client_port") && !haveRange) return false;
+    }
+    if (choice.interleaved && !haveRange) {
+        if (track == 0 || track > 127) return false;
+        choice.rtp = static_cast<std::uint16_t>(2 * (track - 1));
+        choice.rtcp = static_cast<std::uint16_t>(choice.rtp + 1);
+        haveRange = true;
+    }
+    return haveRange;
+}
+
+}  // namespace
+
+bool RtspServer::ParseTransport(const std::string& header, unsigned track, bool udpAllowed, TransportChoice& choice) {
+    for (const std::string& spec : Split(header, ',')) {
+        choice = TransportChoice();
+        if (ParseOneTransport(spec, track, udpAllowed, choice)) return true;
+    }
+    choice = TransportChoice();
+    return false;
 }
 
 RtspServer::Target RtspServer::ParseTarget(const std::string& url) {
@@ -113,7 +219,7 @@ RtspServer::Target RtspServer::ParseTarget(const std::string& url) {
     return target;
 }
 
-RtspServer::Answer RtspServer::Handle(const HttpRequest& request, const void* connection) {
+RtspServer::Answer RtspServer::Handle(const HttpRequest& request, const std::shared_ptr<InterleavedLink>& link) {
     if (request.Header("CSeq").empty()) return {400, {}, {}, {}};
     std::vector<std::string> challenges;
     if (!m_auth.Admit(request.method, request.Header("Authorization"), challenges)) return {401, challenges, {}, {}};
@@ -126,7 +232,7 @@ RtspServer::Answer RtspServer::Handle(const HttpRequest& request, const void* co
         return answer;
     }
     if (method == "DESCRIBE") return Describe(request, target);
-    if (method == "SETUP") return Setup(request, target, connection);
+    if (method == "SETUP") return Setup(request, target, link);
     if (method == "PLAY") return Play(request, true);
     if (method == "PAUSE") return Play(request, false);
     if (method == "TEARDOWN") return Teardown(request);
@@ -164,11 +270,11 @@ std::string RtspServer::NewSessionId() {
     return id;
 }
 
-RtspServer::Answer RtspServer::Setup(const HttpRequest& request, const Target& target, const void* connection) {
-    const std::string transport = request.Header("Transport");
-    std::uint16_t rtpPort = 0, rtcpPort = 0;
-    if (transport.find("RTP/AVP") == std::string::npos || transport.find("TCP") != std::string::npos ||
-        transport.find("interleaved") != std::string::npos || !ParseClientPorts(transport, rtpPort, rtcpPort))
+RtspServer::Answer RtspServer::Setup(const HttpRequest& request, const Target& target,
+                                     const std::shared_ptr<InterleavedLink>& link) {
+    TransportChoice transport;
+    if (!ParseTransport(request.Header("Transport"), target.track, !m_context.faults->IsOn(Switch::kRefuseUdp),
+                        transport))
         return {461, {}, {}, {}};
     auto id = target.query.find("ChannelID");
     auto name = target.query.find("ChannelName");
@@ -186,7 +292,7 @@ RtspServer::Answer RtspServer::Setup(const HttpRequest& request, const Target& t
         Session session;
         session.id = NewSessionId();
         session.channel = profile->number;
-        session.connection = connection;
+        session.connection = link.get();
         key = Lower(session.id);
         m_sessions[key] = session;
     }
@@ -200,18 +306,31 @@ RtspServer::Answer RtspServer::Setup(const HttpRequest& request, const Target& t
         start.clip = m_context.media->Find(profile->videoCodecType, profile->width, profile->height);
         if (start.clip == nullptr) return {415, {}, {}, {}};
         start.frameRate = profile->frameRate;
-        Endpoint peer = static_cast<const Connection*>(connection)->Peer();
-        start.rtp = {peer.address, rtpPort};
-        start.rtcp = {peer.address, rtcpPort};
+        if (transport.interleaved) {
+            start.link = link;
+            start.rtpChannel = static_cast<std::uint8_t>(transport.rtp);
+            start.rtcpChannel = static_cast<std::uint8_t>(transport.rtcp);
+        } else {
+            start.rtp = {link->Peer().address, transport.rtp};
+            start.rtcp = {link->Peer().address, transport.rtcp};
+        }
         start.ssrc = ssrc;
         start.firstSequence = static_cast<std::uint16_t>(Random()());
         start.firstTimestamp = Random()();
         track.stream = m_context.streamer->Add(start);
+        session.transport = std::string(transport.interleaved ? "tcp/" : "udp/") + std::to_string(transport.rtp) +
+                            "-" + std::to_string(transport.rtcp);
     }
+    if (transport.interleaved)
+        link->Claim(static_cast<std::uint8_t>(transport.rtp), static_cast<std::uint8_t>(transport.rtcp));
     session.tracks.push_back(track);
-    std::string reply = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtpPort) + "-" +
-                        std::to_string(rtcpPort) + ";server_port=" + std::to_string(m_context.streamer->RtpPort()) +
-                        "-" + std::to_string(m_context.streamer->RtcpPort()) + ";ssrc=" + HexText(ssrc, 8);
+    const std::string pair = std::to_string(transport.rtp) + "-" + std::to_string(transport.rtcp);
+    std::string reply = transport.interleaved
+                            ? "Transport: RTP/AVP/TCP;unicast;interleaved=" + pair
+                            : "Transport: RTP/AVP;unicast;client_port=" + pair + ";server_port=" +
+                                  std::to_string(m_context.streamer->RtpPort()) + "-" +
+                                  std::to_string(m_context.streamer->RtcpPort());
+    reply += ";ssrc=" + HexText(ssrc, 8);
     return {200,
             {reply, "Session: " + session.id + ";timeout=" + std::to_string(m_context.config->sessionTimeoutS)},
             {},
@@ -256,7 +375,7 @@ void RtspServer::EndSession(const Session& session) {
         if (track.stream != 0) m_context.streamer->Remove(track.stream);
 }
 
-void RtspServer::EndSessionsOf(const void* connection) {
+void RtspServer::EndSessionsOf(const InterleavedLink* connection) {
     std::lock_guard<std::mutex> guard(m_lock);
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (it->second.connection == connection) {
@@ -288,6 +407,29 @@ void RtspServer::ExpireSessions() {
 std::size_t RtspServer::SessionCount() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_sessions.size();
+}
+
+std::vector<std::string> RtspServer::SessionTransports() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<std::string> transports;
+    for (const auto& entry : m_sessions)
+        transports.push_back(entry.second.id + "=" +
+                             (entry.second.transport.empty() ? std::string("none") : entry.second.transport));
+    return transports;
+}
+
+bool RtspServer::InjectBadFrame(BadFrame kind) {
+    std::vector<std::shared_ptr<InterleavedLink>> links;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const auto& link : m_links)
+            if (link->Carries()) links.push_back(link);
+    }
+    for (const auto& link : links) {
+        std::string bytes = BadFrameBytes(kind, *link);
+        if (link->QueueBytes(bytes)) link->Flush();
+    }
+    return !links.empty();
 }
 
 }  // namespace camsim
