@@ -92,6 +92,7 @@ std::string CBaseCameraChannel::GetStatusText() {
     view.codecName = CodecName();
     view.address = CameraAddressText();
     view.sinceFrameMs = MillisecondsSinceLastDelivery();
+    view.tcpReason = InterleavedReason();
     return m_status.Describe(view);
 }
 

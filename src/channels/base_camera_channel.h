@@ -63,6 +63,8 @@ protected:
     // For the status line.
     virtual const char* CodecName() const = 0;
     virtual bool ReceivesRtp() const { return false; }
+    // Why the RTP comes inside the RTSP connection; empty when it does not. Any thread.
+    virtual std::string InterleavedReason() const { return {}; }
     // The camera's address as the channel reaches it.
     virtual std::string CameraAddressText() const;
 

@@ -16,27 +16,33 @@ CBaseRTPChannel::CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcaptu
 std::int32_t CBaseRTPChannel::OnRTPPacket(CRTPReceiver* receiver, const platform::Ipv4Endpoint& fromAddress,
                                           const RTPPacket& packet) {
     m_status.SetKernelDrops(receiver->GetPort().GetKernelDrops());
+    TakePacket(fromAddress, packet);
+    return 0;
+}
+
+void CBaseRTPChannel::TakePacket(const platform::Ipv4Endpoint& fromAddress, const RTPPacket& packet) {
     switch (m_sourceFilter.Judge(fromAddress, packet)) {
     case RTPSourceVerdict::kAccept:
+        m_cameraPacketSeen.store(true, std::memory_order_relaxed);
         break;
     case RTPSourceVerdict::kProbation:
-        return 0;
+        m_cameraPacketSeen.store(true, std::memory_order_relaxed);
+        return;
     case RTPSourceVerdict::kProbeStream:
         m_packetEvent.Set();
         m_status.CountForeign();
-        return 0;
+        return;
     case RTPSourceVerdict::kProbe:
     case RTPSourceVerdict::kForeign:
         // Dropped before the depacketiser, whose frame in progress is left whole.
         m_status.CountForeign();
-        return 0;
+        return;
     }
     m_status.CountPacket(packet.payloadLength);
     if (m_haveSequence && packet.sequenceNumber != std::uint16_t(m_lastSequence + 1)) m_status.CountGap();
     m_haveSequence = true;
     m_lastSequence = packet.sequenceNumber;
     OnMediaPacket(packet);
-    return 0;
 }
 
 std::uint32_t CBaseRTPChannel::Run() {
@@ -112,6 +118,7 @@ bool CBaseRTPChannel::ConnectSteps() {
     if (!ConfigureCamera() || !Login()) return false;
     m_receiver = std::make_unique<CRTPReceiver>();
     m_haveSequence = false;
+    m_cameraPacketSeen.store(false);
     m_sourceFilter.Reset(address);
     if (!CreateSession() || !BindMediaPort() || !OpenSession()) return false;
     // A session that named nothing of its stream leaves it to be latched.

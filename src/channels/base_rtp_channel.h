@@ -86,6 +86,14 @@ protected:
 
     // The session has named its stream (or left it open): its packets are taken from now on.
     void ExpectStream(const RTPSourceExpectation& expected) { m_sourceFilter.Open(expected); }
+    // The packet path for packets that come another way than through the receiver's port
+    // (inside the RTSP connection): the same source rules, counters and depacketiser. On the
+    // one thread that receives them.
+    void TakePacket(const platform::Ipv4Endpoint& fromAddress, const RTPPacket& packet);
+    // A packet of the camera's has arrived since the connection began, taken or on probation.
+    bool CameraPacketSeen() const { return m_cameraPacketSeen.load(); }
+    // Tears the connection down and makes a new one at once (on the worker).
+    bool Connect();
 
     std::uint16_t GetRtpPort() const { return m_rtpPort; }
     // The camera's IPv4 address (host order) as resolved for the current connection.
@@ -93,7 +101,6 @@ protected:
     CRTPReceiver* GetReceiver() { return m_receiver.get(); }
 
 private:
-    bool Connect();
     bool ConnectSteps();
     void Teardown();
     void SuperviseFrames();
@@ -105,6 +112,7 @@ private:
     CEvent m_packetEvent{false, false};  // a stream reached the candidate port
     CRTPSourceFilter m_sourceFilter;
     std::atomic<bool> m_connecting{false};
+    std::atomic<bool> m_cameraPacketSeen{false};
     std::atomic<std::uint32_t> m_cameraAddress{0};
     platform::HostResolver m_resolver;  // the worker's
     // Receive thread only (each connection's thread starts after the worker reset them).

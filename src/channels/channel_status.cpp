@@ -57,6 +57,7 @@ void CChannelStatus::CountGap() { Add(m_gaps, 1); }
 void CChannelStatus::CountRefused() { Add(m_refused, 1); }
 void CChannelStatus::CountNoBuffer() { Add(m_noBuffer, 1); }
 void CChannelStatus::CountMalformedRtcp() { Add(m_malformedRtcp, 1); }
+void CChannelStatus::CountResync() { Add(m_resyncs, 1); }
 
 void CChannelStatus::SetKernelDrops(std::uint32_t dropsOnSocket) {
     m_kernelDropsOpen.store(dropsOnSocket, std::memory_order_relaxed);
@@ -99,7 +100,7 @@ CChannelStatus::Activity CChannelStatus::Recent(std::uint64_t nowMs, std::uint64
 
 std::string CChannelStatus::Describe(const ChannelView& view) {
     const std::uint64_t now = m_clock();
-    return Condition(view, now) + " | " + Counters();
+    return Condition(view, now) + " | " + Counters(view);
 }
 
 // The text follows the state code: 0 is connected (streaming, or saying how long it has not),
@@ -132,9 +133,11 @@ std::string CChannelStatus::Streaming(const ChannelView& view, std::uint64_t now
     const std::uint64_t windowStart = (nowMs / 1000 >= kWindowSeconds ? nowMs / 1000 - kWindowSeconds : 0) * 1000;
     const double seconds = double(std::max<std::uint64_t>(nowMs - std::max(windowStart, connected), 1000)) / 1000.0;
     const std::uint64_t size = m_pictureSize.load(std::memory_order_relaxed);
-    return FormatString("streaming %s %ux%u %.1f fps %.1f Mbit/s", view.codecName, unsigned(size >> 32),
-                        unsigned(size & 0xFFFFFFFFu), double(recent.frames) / seconds,
-                        double(recent.bytes) * 8.0 / seconds / 1e6);
+    std::string text = FormatString("streaming %s %ux%u %.1f fps %.1f Mbit/s", view.codecName, unsigned(size >> 32),
+                                    unsigned(size & 0xFFFFFFFFu), double(recent.frames) / seconds,
+                                    double(recent.bytes) * 8.0 / seconds / 1e6);
+    if (!view.tcpReason.empty()) text += " over TCP (" + view.tcpReason + ")";
+    return text;
 }
 
 // The reason is the last attempt's failure when there is one, else what arrived after the last
@@ -150,6 +153,8 @@ std::string CChannelStatus::NoFrames(const ChannelView& view, std::uint64_t nowM
         reason = "packets arrive but make no frame";
     } else if (recent.foreign != 0) {
         reason = "only foreign packets arrive";
+    } else if (!view.tcpReason.empty()) {
+        reason = "no RTP arrives over TCP";
     } else {
         reason = "no RTP arrives; UDP blocked?";
     }
@@ -157,15 +162,20 @@ std::string CChannelStatus::NoFrames(const ChannelView& view, std::uint64_t nowM
                         reason.c_str());
 }
 
-std::string CChannelStatus::Counters() const {
-    const unsigned long long kernelDrops =
-        Read(m_kernelDropsClosed) + m_kernelDropsOpen.load(std::memory_order_relaxed);
-    return FormatString(
-        "packets %llu, gaps %llu, frames %llu, refused %llu, no buffer %llu, kernel drops %llu, foreign %llu, "
+std::string CChannelStatus::Counters(const ChannelView& view) const {
+    // Over TCP nothing is dropped by the kernel: the camera's connection slows down instead.
+    const std::string kernelDrops =
+        view.tcpReason.empty()
+            ? std::to_string(Read(m_kernelDropsClosed) + m_kernelDropsOpen.load(std::memory_order_relaxed))
+            : std::string("n/a");
+    std::string text = FormatString(
+        "packets %llu, gaps %llu, frames %llu, refused %llu, no buffer %llu, kernel drops %s, foreign %llu, "
         "bad RTCP %llu",
         (unsigned long long)Read(m_packets), (unsigned long long)Read(m_gaps), (unsigned long long)Read(m_frames),
-        (unsigned long long)Read(m_refused), (unsigned long long)Read(m_noBuffer), kernelDrops,
+        (unsigned long long)Read(m_refused), (unsigned long long)Read(m_noBuffer), kernelDrops.c_str(),
         (unsigned long long)Read(m_foreign), (unsigned long long)Read(m_malformedRtcp));
+    if (!view.tcpReason.empty()) text += FormatString(", resyncs %llu", (unsigned long long)Read(m_resyncs));
+    return text;
 }
 
 std::string DescribeWebFailure(const char* step, CCiscoClient& client) {

@@ -27,6 +27,9 @@ struct ChannelView {
     const char* codecName = "";       // "H.264", "MPEG-4", "JPEG"
     std::string address;              // the camera as the channel reaches it
     std::uint32_t sinceFrameMs = 0;   // since the last frame delivered, or the worker's start
+    // Why the RTP comes inside the RTSP connection ("asked", "UDP refused", "no UDP arrived");
+    // empty when it comes over UDP.
+    std::string tcpReason;
 };
 
 class CChannelStatus {
@@ -51,6 +54,8 @@ public:
     // or SSRC); RTCP from the camera that is malformed.
     void CountForeign();
     void CountMalformedRtcp();
+    // Bytes on the RTSP connection that were neither a packet nor a message were skipped.
+    void CountResync();
     // The kernel's count of datagrams dropped on the current socket; earlier sockets' counts
     // stay in the total.
     void SetKernelDrops(std::uint32_t dropsOnSocket);
@@ -88,7 +93,7 @@ private:
     std::string Condition(const ChannelView& view, std::uint64_t nowMs);
     std::string Streaming(const ChannelView& view, std::uint64_t nowMs) const;
     std::string NoFrames(const ChannelView& view, std::uint64_t nowMs, const std::string& failure) const;
-    std::string Counters() const;
+    std::string Counters(const ChannelView& view) const;
 
     const Clock m_clock;
     std::atomic<std::uint64_t> m_packets{0};
@@ -99,6 +104,7 @@ private:
     std::atomic<std::uint64_t> m_noBuffer{0};
     std::atomic<std::uint64_t> m_foreign{0};
     std::atomic<std::uint64_t> m_malformedRtcp{0};
+    std::atomic<std::uint64_t> m_resyncs{0};
     std::atomic<std::uint64_t> m_kernelDropsClosed{0};  // sockets already closed
     std::atomic<std::uint32_t> m_kernelDropsOpen{0};    // the socket in use
     std::atomic<std::uint64_t> m_pictureSize{0};        // the last delivered: width high, height low

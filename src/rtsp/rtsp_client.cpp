@@ -13,6 +13,8 @@ namespace kestrel {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 4096;
+// Packets kept from an exchange for the receiving thread: a key frame's worth at most.
+constexpr std::size_t kMaxEarlyFrames = 256;
 constexpr std::uint32_t kInterruptPollMs = 100;
 
 bool IsUrlSafe(std::string_view text) { return IsHeaderSafe(text) && text.find_first_of(" \t") == text.npos; }
@@ -95,6 +97,8 @@ bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
         return false;
     }
     m_receiveBuffer.clear();
+    m_reader.Clear();
+    m_earlyFrames.clear();
     m_connected = true;
     return true;
 }
@@ -282,6 +286,10 @@ void CBaseRTSPClient::ComposeRequest(std::string& text, RTSPMethod method) {
     switch (method) {
     case RTSPMethod::kDescribe: text += "Accept: application/sdp\r\n"; break;
     case RTSPMethod::kSetup:
+        if (m_settings.interleaved) {
+            text += "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+            break;
+        }
         text += "Transport: RTP/AVP/UDP;unicast;client_port=";
         AppendNumber(text, m_settings.clientRtpPort);
         text += '-';
@@ -304,12 +312,122 @@ bool CBaseRTSPClient::Transact(RTSPMethod method) {
     if (!m_connected || m_interrupted) return false;
     ComposeRequest(m_request, method);
     if (m_request.empty()) return false;
-    DiscardUnread();
-    std::size_t sent = 0;
-    if (m_socket.Send(m_request.data(), m_request.size(), sent) != platform::SocketError::kNone) return false;
+    // On an interleaved connection what came before is media, or answers told apart by CSeq.
+    if (!m_settings.interleaved) DiscardUnread();
+    if (!SendLocked(m_request.data(), m_request.size())) return false;
     std::string_view text;
-    if (!ReceiveResponse(m_parser.GetResponse().cseq, text)) return false;
+    const std::uint32_t cseq = m_parser.GetResponse().cseq;
+    if (!(m_settings.interleaved ? ReceiveInterleavedResponse(cseq, text) : ReceiveResponse(cseq, text))) return false;
     return m_parser.ParseResponse(method, text);
+}
+
+bool CBaseRTSPClient::Post(RTSPMethod method) {
+    if (!m_connected || m_interrupted) return false;
+    ComposeRequest(m_request, method);
+    return !m_request.empty() && SendLocked(m_request.data(), m_request.size());
+}
+
+bool CBaseRTSPClient::SendLocked(const char* data, std::size_t size) {
+    std::lock_guard<std::mutex> lock(m_sendLock);
+    std::size_t sent = 0;
+    return m_socket.Send(data, size, sent) == platform::SocketError::kNone;
+}
+
+bool CBaseRTSPClient::SendInterleaved(std::uint8_t channel, const std::uint8_t* data, std::size_t length) {
+    if (!m_connected || m_interrupted || length == 0 || length > 0xFFFF) return false;
+    // One send for header and packet, so that no request can come between them.
+    std::string frame(CInterleavedReader::kFrameHeaderLength + length, '\0');
+    frame[0] = CInterleavedReader::kFrameMark;
+    frame[1] = static_cast<char>(channel);
+    frame[2] = static_cast<char>(length >> 8);
+    frame[3] = static_cast<char>(length & 0xFF);
+    std::memcpy(&frame[CInterleavedReader::kFrameHeaderLength], data, length);
+    return SendLocked(frame.data(), frame.size());
+}
+
+platform::SocketError CBaseRTSPClient::ReceiveIntoReader(std::uint32_t waitMs) {
+    char* room = m_reader.Prepare(kReceiveChunk);
+    std::size_t received = 0;
+    const platform::SocketError error = m_socket.Receive(room, kReceiveChunk, received, waitMs);
+    m_reader.Commit(received);
+    return error;
+}
+
+void CBaseRTSPClient::KeepEarlyFrame(const InterleavedItem& frame) {
+    if (m_earlyFrames.size() < kMaxEarlyFrames) m_earlyFrames.emplace_back(frame.channel, std::string(frame.data));
+}
+
+bool CBaseRTSPClient::AnswerServerRequest(std::string_view message) {
+    if (message.substr(0, 5) == "RTSP/") return false;
+    std::uint32_t cseq = 0;
+    if (!CRTSPResponseParser::FindCSeq(message, cseq)) return true;  // cannot be answered
+    // RFC 2326 section 10: a client needs to support none of a server's requests; OPTIONS and
+    // GET_PARAMETER are its keep-alive pings and get their 200.
+    const bool ping = message.substr(0, 8) == "OPTIONS " || message.substr(0, 14) == "GET_PARAMETER ";
+    std::string answer = ping ? "RTSP/1.0 200 OK\r\nCSeq: " : "RTSP/1.0 501 Not Implemented\r\nCSeq: ";
+    AppendNumber(answer, cseq);
+    answer += "\r\n\r\n";
+    SendLocked(answer.data(), answer.size());
+    return true;
+}
+
+bool CBaseRTSPClient::ReceiveInterleavedResponse(std::uint32_t cseq, std::string_view& text) {
+    std::uint32_t timeout = m_settings.receiveTimeout != 0 ? m_settings.receiveTimeout : kDefaultReceiveTimeout;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    for (;;) {
+        InterleavedItem item;
+        while (m_reader.Next(item)) {
+            if (item.kind == InterleavedItem::Kind::kFrame) {
+                KeepEarlyFrame(item);
+                continue;
+            }
+            if (AnswerServerRequest(item.data)) continue;
+            std::uint32_t answered = 0;
+            if (!CRTSPResponseParser::FindCSeq(item.data, answered) || answered == cseq) {
+                text = item.data;
+                return true;
+            }
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (m_interrupted || left.count() <= 0) return false;
+        const std::uint32_t slice = left.count() < kInterruptPollMs ? static_cast<std::uint32_t>(left.count())
+                                                                     : kInterruptPollMs;
+        const platform::SocketError error = ReceiveIntoReader(slice);
+        if (error != platform::SocketError::kNone && error != platform::SocketError::kTimedOut) return false;
+    }
+}
+
+InterleavedReceive CBaseRTSPClient::ReceiveInterleaved(IInterleavedSink& sink, std::uint32_t waitMs) {
+    for (const auto& early : m_earlyFrames) {
+        sink.OnInterleavedFrame(early.first, reinterpret_cast<const std::uint8_t*>(early.second.data()),
+                                early.second.size());
+    }
+    m_earlyFrames.clear();
+    if (!m_connected || m_interrupted) return InterleavedReceive::kClosed;
+    // What an exchange left in the reader (the packets behind PLAY's answer) comes first.
+    if (DispatchBuffered(sink)) return InterleavedReceive::kReceived;
+    const platform::SocketError error = ReceiveIntoReader(waitMs);
+    if (error == platform::SocketError::kTimedOut) return InterleavedReceive::kIdle;
+    if (error != platform::SocketError::kNone) return InterleavedReceive::kClosed;
+    DispatchBuffered(sink);
+    return InterleavedReceive::kReceived;
+}
+
+bool CBaseRTSPClient::DispatchBuffered(IInterleavedSink& sink) {
+    const std::uint64_t resyncs = m_reader.Resyncs();
+    bool any = false;
+    InterleavedItem item;
+    while (m_reader.Next(item)) {
+        any = true;
+        if (item.kind == InterleavedItem::Kind::kFrame) {
+            sink.OnInterleavedFrame(item.channel, reinterpret_cast<const std::uint8_t*>(item.data.data()),
+                                    item.data.size());
+        } else if (!AnswerServerRequest(item.data)) {
+            ++m_answersTaken;
+        }
+    }
+    if (m_reader.Resyncs() != resyncs) sink.OnInterleavedResync();
+    return any;
 }
 
 bool CBaseRTSPClient::Execute(RTSPMethod method) {

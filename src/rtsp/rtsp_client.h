@@ -13,8 +13,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/tcp_socket.h"
+#include "rtsp/interleaved_reader.h"
 #include "rtsp/rtsp_response_parser.h"
 
 namespace kestrel {
@@ -41,7 +44,24 @@ struct RTSPConnectSettings {
     std::string setupPath;
     std::string playPath;  // PLAY and PAUSE
     std::string teardownPath;
+    // RTP and RTCP inside the RTSP connection (RFC 2326 section 10.12): SETUP asks for them on
+    // channels 0 and 1 instead of naming client ports.
+    bool interleaved = false;
 };
+
+// Where the media of an interleaved session go; called on the thread that receives.
+class IInterleavedSink {
+public:
+    // One `$`-framed packet; `data` lives only during the call.
+    virtual void OnInterleavedFrame(std::uint8_t channel, const std::uint8_t* data, std::size_t length) = 0;
+    // Bytes that were neither a packet nor an RTSP message were skipped (once per run of them).
+    virtual void OnInterleavedResync() = 0;
+
+protected:
+    ~IInterleavedSink() = default;
+};
+
+enum class InterleavedReceive { kReceived, kIdle, kClosed };
 
 class CBaseRTSPClient {
 public:
@@ -78,6 +98,21 @@ public:
     // Disconnect.
     void Interrupt();
 
+    // Interleaved sessions. The transport SETUP asks for from now on.
+    void SetInterleaved(bool interleaved) { m_settings.interleaved = interleaved; }
+    // While one thread receives the media with ReceiveInterleaved, the owner sends its
+    // requests with Post, whose answers that thread takes; Execute is for when none receives.
+    // Post: the request, without waiting for its answer. False when it could not be sent.
+    bool Post(RTSPMethod method);
+    // Waits up to `waitMs` for bytes and hands every complete packet in them to `sink`. Answers
+    // are counted (AnswersTaken) and a server's own requests answered. kClosed when the
+    // connection ended, failed or was interrupted.
+    InterleavedReceive ReceiveInterleaved(IInterleavedSink& sink, std::uint32_t waitMs);
+    // One packet on `channel`; any thread, serialised with the requests. False when not sent.
+    bool SendInterleaved(std::uint8_t channel, const std::uint8_t* data, std::size_t length);
+    // Answers that reached ReceiveInterleaved; from any thread.
+    std::uint64_t AnswersTaken() const { return m_answersTaken.load(); }
+
     // Milliseconds: the camera's session time-out, or the default when it named none.
     std::uint32_t GetSessionTimeout() const;
 
@@ -87,6 +122,14 @@ public:
 private:
     void DiscardUnread();
     bool ReceiveResponse(std::uint32_t cseq, std::string_view& text);
+    bool ReceiveInterleavedResponse(std::uint32_t cseq, std::string_view& text);
+    platform::SocketError ReceiveIntoReader(std::uint32_t waitMs);
+    bool SendLocked(const char* data, std::size_t size);
+    // Hands every complete item in the reader on; false when there was none.
+    bool DispatchBuffered(IInterleavedSink& sink);
+    // A request from the server gets its answer; false for anything else.
+    bool AnswerServerRequest(std::string_view message);
+    void KeepEarlyFrame(const InterleavedItem& frame);
     bool GetBasicCredentials(std::string& credentials) const;
     bool AppendDigestAuthorization(std::string& text, RTSPMethod method, const std::string& uri);
     void CloseSocket();
@@ -105,6 +148,13 @@ private:
     std::string m_url;
     std::string m_authorization;
     std::string m_receiveBuffer;  // bytes received since the last request was sent
+
+    // Interleaved sessions: the receiving thread's reader, and the packets that arrived while
+    // an exchange waited for its answer (before PLAY's answer, say), delivered first.
+    CInterleavedReader m_reader;
+    std::vector<std::pair<std::uint8_t, std::string>> m_earlyFrames;
+    std::mutex m_sendLock;  // one message at a time on the connection
+    std::atomic<std::uint64_t> m_answersTaken{0};
 
     std::string m_nonceCounted;  // the Digest nonce that m_nonceCount counts uses of
     std::uint32_t m_nonceCount = 0;

@@ -334,7 +334,11 @@ void CRTSPResponseParser::ParseTransportHeader(std::string_view value) {
     m_response.serverRtcpPort = 0;
     m_response.ssrcNamed = false;
     m_response.ssrc = 0;
+    m_response.interleavedNamed = false;
+    m_response.interleavedRtp = 0;
+    m_response.interleavedRtcp = 0;
     const std::string parameters = ToLowerCopy(value);
+    ParseInterleaved(GetParameterValue(parameters, "interleaved", "=", ";,"));
     const std::string ports = GetParameterValue(parameters, "server_port", "=", ";,");
     const std::size_t dash = ports.find('-');
     std::uint32_t rtp = 0;
@@ -358,6 +362,24 @@ void CRTSPResponseParser::ParseTransportHeader(std::string_view value) {
     }
     m_response.ssrcNamed = true;
     m_response.ssrc = number;
+}
+
+// RFC 2326 12.39: interleaved is a channel or a pair "rtp-rtcp"; a single one puts RTCP on the
+// channel above it.
+void CRTSPResponseParser::ParseInterleaved(const std::string& channels) {
+    const std::size_t dash = channels.find('-');
+    std::uint32_t rtp = 0;
+    std::uint32_t rtcp = 0;
+    if (!ParseUnsigned(Trim(std::string_view(channels).substr(0, dash)), 0xFF, rtp)) return;
+    if (dash == std::string::npos) {
+        if (rtp == 0xFF) return;
+        rtcp = rtp + 1;
+    } else if (!ParseUnsigned(Trim(std::string_view(channels).substr(dash + 1)), 0xFF, rtcp) || rtcp == rtp) {
+        return;
+    }
+    m_response.interleavedNamed = true;
+    m_response.interleavedRtp = static_cast<std::uint8_t>(rtp);
+    m_response.interleavedRtcp = static_cast<std::uint8_t>(rtcp);
 }
 
 bool CRTSPResponseParser::ParseAuthChallenge(std::string_view value, bool& challengeSeen) {

@@ -48,6 +48,11 @@ struct RTSPResponse {
     std::uint16_t serverRtcpPort = 0;
     bool ssrcNamed = false;
     std::uint32_t ssrc = 0;
+    // The interleaved channels the Transport header named for RTP and RTCP over the RTSP
+    // connection; both 0 when it named none.
+    bool interleavedNamed = false;
+    std::uint8_t interleavedRtp = 0;
+    std::uint8_t interleavedRtcp = 0;
     // The challenge of the last 401 (the strongest scheme offered that we can answer).
     RTSPAuthType authType = RTSPAuthType::kNone;
     std::string realm;
@@ -145,6 +150,7 @@ private:
     bool DispatchHeader(std::string_view line);
     bool ParseSessionHeader(std::string_view value);
     void ParseTransportHeader(std::string_view value);
+    void ParseInterleaved(const std::string& channels);
     bool ParseAuthChallenge(std::string_view value, bool& challengeSeen);
     bool TakeChallengeIfStronger(const AuthChallenge& challenge);
     bool ParseSdp(std::string_view body);

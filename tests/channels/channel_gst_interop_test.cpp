@@ -17,7 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 using namespace ipcapture;
 
-TEST(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
+// Host parameter 2, the RTSP transport: automatic (UDP first), or RTP inside the RTSP connection.
+class ChannelGstInteropTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
     if (const char* missing = std::getenv("QUILLON_RTSP_PEER_MISSING")) GTEST_SKIP() << missing;
     const char* ports = std::getenv("QUILLON_RTSP_PEER");
     ASSERT_NE(ports, nullptr) << "run through gst_rtsp_peer.py";
@@ -37,6 +40,7 @@ TEST(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
     quillon_host::HostCameraConfig host;
     host.port = camera.WebPort();
     host.codec = kCodecJpeg;
+    host.parameters = {"(none)", GetParam()};
     quillon_host::CHostDebugSink debug;
     quillon_host::CHostFramePool pool(64);
     quillon_host::CHostDriverSettings settings(host);
@@ -52,6 +56,8 @@ TEST(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
     std::uint32_t state = 0, reserved = 0;
     capture->GetChannelState(0, &state, &reserved, text, sizeof text);
     ASSERT_TRUE(arrived) << text;
+    EXPECT_EQ(std::string(text).find(" over TCP (asked) |") != std::string::npos, std::string(GetParam()) == "tcp")
+        << text;
     for (const auto& frame : sink.Frames()) {
         EXPECT_EQ(frame.fourCC, kFourCCJpeg);
         EXPECT_EQ(frame.width, 160u);  // what the server sends, not what was asked
@@ -65,6 +71,8 @@ TEST(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
     EXPECT_TRUE(capture->StopChannel(0));
     face.Uninit();
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, ChannelGstInteropTest, ::testing::Values("auto", "tcp"));
 
 }  // namespace
 }  // namespace kestrel

@@ -108,6 +108,32 @@ TEST(ChannelStatusTest, ConditionFollowsTheStateAndTheLastSeconds) {
     }
 }
 
+TEST(ChannelStatusTest, InterleavedRtpNamesTcpAndWhy) {
+    g_nowMs = 700000;
+    CChannelStatus status(FakeClock);
+    status.MarkConnected();
+    status.SetKernelDrops(3);  // from an earlier UDP connection's socket
+    Stream(status, 2, 25, 5);
+    status.CountResync();
+    status.CountResync();
+    ChannelView view = View(0, 40);
+    view.tcpReason = "no UDP arrived";
+    const std::string streaming = status.Describe(view);
+    EXPECT_NE(streaming.find("fps 1.0 Mbit/s over TCP (no UDP arrived) | "), std::string::npos) << streaming;
+    EXPECT_NE(streaming.find("kernel drops n/a,"), std::string::npos) << streaming;
+    EXPECT_NE(streaming.find(", resyncs 2"), std::string::npos) << streaming;
+
+    g_nowMs += 7000;
+    view = View(2, 7000);
+    view.tcpReason = "asked";
+    const std::string silent = status.Describe(view);
+    EXPECT_EQ(silent.substr(0, silent.find(" | ")), "no frames for 7 s from 10.1.2.3 (no RTP arrives over TCP)");
+
+    const std::string udp = status.Describe(View(2, 7000));
+    EXPECT_NE(udp.find("kernel drops 3,"), std::string::npos) << udp;
+    EXPECT_EQ(udp.find("resyncs"), std::string::npos) << udp;
+}
+
 TEST(ChannelStatusTest, NewConnectionWaitsForItsFirstFrameThenSaysHowLong) {
     g_nowMs = 900000;
     CChannelStatus status(FakeClock);

@@ -670,3 +670,129 @@ TEST(RTSPClientTest, ConnectIsBoundedByTheConnectTimeout) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+std::string InterleavedFrame(unsigned channel, std::size_t length) {
+    std::string frame = {'$', char(channel), char(length >> 8), char(length & 0xFF)};
+    std::string payload(length, 'p');
+    payload[0] = char(0x80);
+    return frame + payload;
+}
+
+// Collects what the client hands over from an interleaved connection.
+struct RecordingSink : IInterleavedSink {
+    void OnInterleavedFrame(std::uint8_t channel, const std::uint8_t*, std::size_t length) override {
+        frames.push_back("F" + std::to_string(channel) + ":" + std::to_string(length));
+    }
+    void OnInterleavedResync() override { ++resyncs; }
+    std::vector<std::string> frames;
+    int resyncs = 0;
+};
+
+// A peer that answers the interleaved conversation below and records what the client sent.
+class InterleavedPeer {
+public:
+    InterleavedPeer() {
+        m_listening = m_listener.Listen(0, 1) == platform::SocketError::kNone;
+        if (m_listening) m_thread = std::thread([this] { Run(); });
+    }
+    ~InterleavedPeer() {
+        if (m_thread.joinable()) m_thread.join();
+    }
+    std::uint16_t Port() const { return m_listener.Port(); }
+    bool Listening() const { return m_listening; }
+    std::string Received() {
+        if (m_thread.joinable()) m_thread.join();
+        return m_received;
+    }
+
+private:
+    void Run() {
+        platform::TcpSocket peer;
+        if (m_listener.Accept(peer, 3000) != platform::SocketError::kNone) return;
+        const std::string steps[] = {
+            Ok(1, "Session: abc;timeout=60\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
+            // Media ahead of PLAY's answer and behind it, in one segment.
+            InterleavedFrame(0, 20) + Ok(2) + InterleavedFrame(0, 30),
+            // The keep-alive's answer between packets, and a request of the server's own.
+            InterleavedFrame(0, 40) + Ok(3) + "GET_PARAMETER rtsp://cam/ RTSP/1.0\r\nCSeq: 9\r\n\r\n" +
+                InterleavedFrame(1, 28),
+        };
+        for (const std::string& step : steps) {
+            if (!WaitFor(peer, "\r\n\r\n")) return;
+            std::size_t sent = 0;
+            peer.Send(step.data(), step.size(), sent);
+        }
+        // The client's answer to the server's request and its RTCP packet, then the peer closes.
+        WaitFor(peer, "CSeq: 9\r\n\r\n");
+        WaitFor(peer, "$\x01");
+    }
+
+    // Reads until `marker` arrived after what was already looked at.
+    bool WaitFor(platform::TcpSocket& peer, const std::string& marker) {
+        for (;;) {
+            const std::size_t at = m_received.find(marker, m_looked);
+            if (at != std::string::npos) {
+                m_looked = at + marker.size();
+                return true;
+            }
+            char chunk[1024];
+            std::size_t received = 0;
+            if (peer.Receive(chunk, sizeof chunk, received, 3000) != platform::SocketError::kNone) return false;
+            m_received.append(chunk, received);
+        }
+    }
+
+    platform::TcpListener m_listener;
+    bool m_listening = false;
+    std::thread m_thread;
+    std::string m_received;
+    std::size_t m_looked = 0;
+};
+
+TEST(RTSPClientInterleavedTest, MediaAnswersAndServerRequestsShareTheConnection) {
+    const bool started = testing::kSocketsStarted;
+    ASSERT_TRUE(started);
+    InterleavedPeer peer;
+    ASSERT_TRUE(peer.Listening());
+    CBaseRTSPClient client;
+    RTSPConnectSettings settings;
+    settings.host = "127.0.0.1";
+    settings.serverPort = peer.Port();
+    settings.setupPath = "live";
+    settings.playPath = "live";
+    settings.interleaved = true;
+    ASSERT_TRUE(client.Connect(settings));
+    ASSERT_TRUE(client.Execute(RTSPMethod::kSetup));
+    EXPECT_TRUE(client.GetResponse().interleavedNamed);
+    ASSERT_TRUE(client.Execute(RTSPMethod::kPlay));
+    EXPECT_EQ(client.GetResponse().statusCode, 200);
+
+    RecordingSink sink;
+    auto receiveUntil = [&](std::size_t frames) {
+        for (int i = 0; i < 50 && sink.frames.size() < frames; ++i) client.ReceiveInterleaved(sink, 100);
+    };
+    receiveUntil(2);
+    EXPECT_EQ(sink.frames, std::vector<std::string>({"F0:20", "F0:30"}));
+    ASSERT_TRUE(client.Post(RTSPMethod::kOptions));
+    receiveUntil(4);
+    EXPECT_EQ(sink.frames, std::vector<std::string>({"F0:20", "F0:30", "F0:40", "F1:28"}));
+    EXPECT_EQ(client.AnswersTaken(), 1u);
+    const std::uint8_t report[8] = {0x81, 201, 0, 1, 1, 2, 3, 4};
+    EXPECT_TRUE(client.SendInterleaved(1, report, sizeof report));
+    InterleavedReceive last = InterleavedReceive::kIdle;
+    for (int i = 0; i < 50 && last != InterleavedReceive::kClosed; ++i) last = client.ReceiveInterleaved(sink, 100);
+    EXPECT_EQ(last, InterleavedReceive::kClosed);  // the peer closed
+    EXPECT_EQ(sink.resyncs, 0);
+
+    const std::string received = peer.Received();
+    EXPECT_NE(received.find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos);
+    EXPECT_NE(received.find("OPTIONS rtsp://127.0.0.1:"), std::string::npos);
+    EXPECT_NE(received.find("$\x01\x00\x08\x81\xC9"), std::string::npos) << "the report as one frame";
+    EXPECT_NE(received.find("RTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -136,6 +136,35 @@ TEST(RTSPResponseParserTest, ReadsTheServerPortsAndSsrcOfTheTransport) {
     }
 }
 
+TEST(RTSPResponseParserTest, ReadsTheInterleavedChannelsOfTheTransport) {
+    struct Case {
+        const char* comment;
+        const char* transport;
+        bool named;
+        std::uint8_t rtp;
+        std::uint8_t rtcp;
+    };
+    const Case cases[] = {
+        {"the pair asked for", "RTP/AVP/TCP;unicast;interleaved=0-1", true, 0, 1},
+        {"the server's own pair", "RTP/AVP/TCP;unicast;interleaved=4-5;ssrc=1f", true, 4, 5},
+        {"one channel: RTCP above it", "RTP/AVP/TCP;Interleaved=6", true, 6, 7},
+        {"UDP answer names none", "RTP/AVP;unicast;server_port=5000-5001", false, 0, 0},
+        {"channel beyond 8 bits", "RTP/AVP/TCP;interleaved=256-257", false, 0, 0},
+        {"one channel for both", "RTP/AVP/TCP;interleaved=2-2", false, 0, 0},
+        {"no room above the last channel", "RTP/AVP/TCP;interleaved=255", false, 0, 0},
+        {"not a number", "RTP/AVP/TCP;interleaved=a-b", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        CRTSPResponseParser parser;
+        const std::string text = std::string("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: ") + c.transport + "\r\n\r\n";
+        EXPECT_TRUE(parser.ParseResponse(RTSPMethod::kSetup, text)) << c.comment;
+        const RTSPResponse& r = parser.GetResponse();
+        EXPECT_EQ(r.interleavedNamed, c.named) << c.comment;
+        EXPECT_EQ(r.interleavedRtp, c.rtp) << c.comment;
+        EXPECT_EQ(r.interleavedRtcp, c.rtcp) << c.comment;
+    }
+}
+
 TEST(RTSPResponseParserTest, RejectsMalformedResponses) {
     struct Case {
         const char* comment;

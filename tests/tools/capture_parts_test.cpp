@@ -88,6 +88,7 @@ TEST(CaptureOptionsTest, RefusesBadArgumentsWithTheReason) {
         {{"capture", "--simulate", "--codec", "vp8"}, "bad value 'vp8' for --codec (h264, mpeg4 or jpeg)"},
         {{"capture", "--simulate", "--codec", "h264", "--transport", "http"}, "--transport http carries JPEG only"},
         {{"capture", "--simulate", "--jpeg-files"}, "--jpeg-files needs --codec jpeg"},
+        {{"capture", "--simulate", "--rtsp-transport", "quic"}, "bad value 'quic' for --rtsp-transport (udp, tcp or auto)"},
         {{"capture", "--address", "10.0.0.1", "--port", "65536"}, "bad value '65536' for --port"},
         {{"capture", "--simulate", "--cameras", "99999999999999999999"}, "bad value"},
         {{"io", "--simulate", "--set", "1=on"}, "bad value '1=on' for --set"},
@@ -123,6 +124,12 @@ TEST(CaptureOptionsTest, TurnsOptionsIntoWhatTheHostConfigures) {
     EXPECT_EQ(parsed.capture.target.camera.port, 8080);
     EXPECT_TRUE(parsed.capture.target.camera.parameters.empty());
     EXPECT_EQ(parsed.capture.channel.frameInterval, 40u);
+
+    // The RTSP transport is host parameter 2; key 1 stays absent unless HTTP is asked for.
+    parsed = Parse({"capture", "--simulate", "--rtsp-transport", "tcp"}, &error);
+    EXPECT_EQ(parsed.capture.target.camera.parameters, std::vector<std::string>({"(none)", "tcp"}));
+    parsed = Parse({"capture", "--simulate", "--rtsp-transport", "auto"}, &error);
+    EXPECT_TRUE(parsed.capture.target.camera.parameters.empty());
 
     parsed = Parse({"io", "--simulate", "--set", "2=active", "--set", "1=inactive"}, &error);
     ASSERT_EQ(parsed.command, Command::kIo) << error;

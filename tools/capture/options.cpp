@@ -48,6 +48,8 @@ constexpr const char* kCaptureUsage =
     "  --codec h264|mpeg4|jpeg   (h264)\n"
     "  --transport rtsp|http     how JPEG travels: RTP over RTSP, or MJPEG over HTTP (rtsp);\n"
     "                            http alone implies --codec jpeg\n"
+    "  --rtsp-transport udp|tcp|auto  how RTP travels: UDP, inside the RTSP connection, or UDP\n"
+    "                            with a fall-back to TCP when UDP is refused or never arrives (auto)\n"
     "  --size WIDTHxHEIGHT       (704x576)\n"
     "  --fps N                   frames per second, 1 to 60 (25); the camera may send fewer\n"
     "  --quality N               the camera's fixed-quality value (50)\n"
@@ -68,6 +70,8 @@ constexpr const char* kCaptureUsage =
     "  --progress lines|json|none  each second: a line per channel, one JSON object per\n"
     "                            channel on standard output, or nothing (lines)\n"
     "  --quiet                   as --progress none\n"
+    "  --stop-one-by-one         stop the cameras one after another, as the summary's stop\n"
+    "                            times then add up to a server's shutdown (side by side)\n"
     "\n";
 
 constexpr const char* kFormatsWithContainers =
@@ -307,6 +311,7 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
     std::uint32_t fps = 25;
     bool codecGiven = false;
     bool http = false;
+    std::string rtspTransport = "auto";
     bool passwordGiven = false;
     if (!ContainerFilesAvailable()) capture->frames = FrameOutput::kStream;
     while (args.Next(&option)) {
@@ -324,6 +329,11 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
                 ok = args.Fail(CArguments::BadValue(option, text) + " (rtsp or http)");
             }
             http = text == "http";
+        } else if (option == "--rtsp-transport") {
+            ok = args.Value(option, &rtspTransport);
+            if (ok && rtspTransport != "udp" && rtspTransport != "tcp" && rtspTransport != "auto") {
+                ok = args.Fail(CArguments::BadValue(option, rtspTransport) + " (udp, tcp or auto)");
+            }
         } else if (option == "--size") {
             ok = ParseSize(args, option, &capture->channel);
         } else if (option == "--fps") {
@@ -353,6 +363,8 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
             ok = ParseProgress(args, option, &capture->progress);
         } else if (option == "--quiet") {
             capture->progress = ProgressOutput::kNone;
+        } else if (option == "--stop-one-by-one") {
+            capture->stopOneByOne = true;
         } else {
             ok = args.Fail("unknown option " + option);
         }
@@ -361,8 +373,10 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
     HostCameraConfig& camera = capture->target.camera;
     if (http && !codecGiven) camera.codec = kCodecJpeg;
     if (http && camera.codec != kCodecJpeg) return args.Fail("--transport http carries JPEG only");
-    // Host parameter 1 "1" selects MJPEG over HTTP for a JPEG camera.
+    // Host parameter 1 "1" selects MJPEG over HTTP for a JPEG camera; parameter 2 the RTSP
+    // transport, automatic when absent.
     camera.parameters = http ? std::vector<std::string>{"1"} : std::vector<std::string>{};
+    if (rtspTransport != "auto") camera.parameters = {http ? "1" : "(none)", rtspTransport};
     if (capture->frames == FrameOutput::kJpegPerFrame && camera.codec != kCodecJpeg) {
         return args.Fail("--jpeg-files needs --codec jpeg");
     }

@@ -1,0 +1,134 @@
+#include "rtsp/interleaved_reader.h"
+
+#include <cstring>
+
+#include "rtsp/rtsp_response_parser.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kVersionPrefix = "RTSP/";
+constexpr unsigned kRtpVersion = 2;
+
+bool IsTokenChar(char c) { return (c >= 'A' && c <= 'Z') || c == '_' || c == '-'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A status line "RTSP/1.0 200 OK" or a request line "GET_PARAMETER rtsp://cam/ RTSP/1.0",
+// complete or, when `complete` is false, as far as it has come.
+bool IsStartLine(std::string_view line, bool complete) {
+    if (line.substr(0, kVersionPrefix.size()) == kVersionPrefix.substr(0, line.size())) {
+        if (!complete) return true;
+        const std::size_t blank = line.find(' ');
+        return blank != std::string_view::npos && line.size() >= blank + 4 && IsDigit(line[blank + 1]) &&
+               IsDigit(line[blank + 2]) && IsDigit(line[blank + 3]);
+    }
+    std::size_t position = 0;
+    while (position < line.size() && IsTokenChar(line[position])) ++position;
+    if (position == 0) return false;
+    if (position == line.size()) return !complete;
+    if (line[position] != ' ') return false;
+    for (char c : line.substr(position)) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    }
+    return !complete || line.find(" RTSP/", position) != std::string_view::npos;
+}
+
+bool CouldStartItem(char c) { return c == CInterleavedReader::kFrameMark || (c >= 'A' && c <= 'Z'); }
+
+}  // namespace
+
+char* CInterleavedReader::Prepare(std::size_t size) {
+    Compact();
+    m_prepared = m_buffer.size();
+    m_buffer.resize(m_prepared + size);
+    return &m_buffer[m_prepared];
+}
+
+void CInterleavedReader::Commit(std::size_t size) { m_buffer.resize(m_prepared + size); }
+
+void CInterleavedReader::Append(std::string_view bytes) {
+    if (bytes.empty()) return;
+    std::memcpy(Prepare(bytes.size()), bytes.data(), bytes.size());
+    Commit(bytes.size());
+}
+
+void CInterleavedReader::Clear() {
+    m_buffer.clear();
+    m_begin = 0;
+    m_inGarbage = false;
+}
+
+void CInterleavedReader::Compact() {
+    if (m_begin == 0) return;
+    m_buffer.erase(0, m_begin);
+    m_begin = 0;
+}
+
+bool CInterleavedReader::Next(InterleavedItem& item) {
+    for (;;) {
+        // Line ends between items are no garbage: some servers end a frame run with CR LF.
+        while (m_begin < m_buffer.size() && (m_buffer[m_begin] == '\r' || m_buffer[m_begin] == '\n')) ++m_begin;
+        if (m_begin == m_buffer.size()) return false;
+        const std::string_view rest = std::string_view(m_buffer).substr(m_begin);
+        const Start start = rest[0] == kFrameMark ? TryFrame(rest, item) : TryMessage(rest, item);
+        switch (start) {
+        case Start::kItem:
+            m_begin += item.kind == InterleavedItem::Kind::kFrame ? kFrameHeaderLength + item.data.size()
+                                                                  : item.data.size();
+            m_inGarbage = false;
+            return true;
+        case Start::kMore:
+            return false;
+        case Start::kGarbage:
+            SkipGarbage();
+            break;
+        }
+    }
+}
+
+CInterleavedReader::Start CInterleavedReader::TryFrame(std::string_view rest, InterleavedItem& item) const {
+    if (rest.size() < kFrameHeaderLength + 1) return Start::kMore;
+    const std::size_t length = std::size_t(static_cast<unsigned char>(rest[2])) << 8 |
+                               static_cast<unsigned char>(rest[3]);
+    // Every channel carries RTP or RTCP; a payload of another version means the length or
+    // the mark itself was out of step.
+    if (length == 0 || static_cast<unsigned char>(rest[kFrameHeaderLength]) >> 6 != kRtpVersion)
+        return Start::kGarbage;
+    if (rest.size() < kFrameHeaderLength + length) return Start::kMore;
+    item.kind = InterleavedItem::Kind::kFrame;
+    item.channel = static_cast<std::uint8_t>(rest[1]);
+    item.data = rest.substr(kFrameHeaderLength, length);
+    return Start::kItem;
+}
+
+CInterleavedReader::Start CInterleavedReader::TryMessage(std::string_view rest, InterleavedItem& item) const {
+    const std::size_t lineEnd = rest.substr(0, kMaxLineLength).find_first_of("\r\n");
+    if (lineEnd == std::string_view::npos) {
+        if (rest.size() >= kMaxLineLength || !IsStartLine(rest, false)) return Start::kGarbage;
+        return Start::kMore;
+    }
+    if (!IsStartLine(rest.substr(0, lineEnd), true)) return Start::kGarbage;
+    const RTSPFraming framing = CRTSPResponseParser::FrameResponse(rest);
+    switch (framing.status) {
+    case RTSPFraming::Status::kComplete:
+        if (framing.length > kMaxMessageSize) return Start::kGarbage;
+        item.kind = InterleavedItem::Kind::kMessage;
+        item.channel = 0;
+        item.data = rest.substr(0, framing.length);
+        return Start::kItem;
+    case RTSPFraming::Status::kIncomplete:
+        return rest.size() >= kMaxMessageSize ? Start::kGarbage : Start::kMore;
+    case RTSPFraming::Status::kInvalid:
+        break;
+    }
+    return Start::kGarbage;
+}
+
+void CInterleavedReader::SkipGarbage() {
+    if (!m_inGarbage) ++m_resyncs;
+    m_inGarbage = true;
+    ++m_begin;
+    while (m_begin < m_buffer.size() && !CouldStartItem(m_buffer[m_begin])) ++m_begin;
+}
+
+}  // namespace kestrel
