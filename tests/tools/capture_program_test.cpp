@@ -300,6 +300,41 @@ TEST(CaptureProgramTest, UnusableCameraEndsWithTheFailedStepWithinItsBound) {
     kestrel::testing::CloseSocket(silent);
 }
 
+// A host whose default thread stack cannot be had (glibc gives new threads the stack limit;
+// here it is larger than the address space allowed): the driver's own threads, of a stack size
+// it sets itself, still run, and the program's own threads fail with a message, never an abort.
+TEST(CaptureProgramTest, ThreadsTheProgramCannotCreateEndItCleanly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit the address space limit";
+#else
+    if (kEmulated) GTEST_SKIP() << "the limits are the POSIX shell's";
+    camsim::CameraConfig config;
+    config.mediaDir = QUILLON_TESTDATA_DIR;
+    camsim::CameraSimulator camera(config);
+    ASSERT_TRUE(camera.Start());
+    const std::string limited = "sh -c 'ulimit -s 4194304 && ulimit -v 3145728 && exec \"$0\" \"$@\"' " + kCapture;
+    struct Case {
+        const char* name;
+        std::string arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        // Stopping three cameras wants two helper threads: none can be had, so this one stops all.
+        {"the stopping helpers", "capture --address 127.0.0.1 --port " + std::to_string(camera.WebPort()) +
+                                     " --cameras 3 --duration 3 --discard --quiet",
+         0, "stopping on 1 threads (no more could be created"},
+        {"the simulator's", "capture --simulate --duration 2 --discard --quiet", 1,
+         "quillon-capture: a thread could not be created"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProgramRun run = RunProgram(limited, c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
+#endif
+}
+
 TEST(CaptureProgramTest, QueryPrintsTheCameraOrNamesWhyNot) {
     camsim::CameraConfig config;
     config.mediaDir = QUILLON_TESTDATA_DIR;

@@ -135,6 +135,7 @@ struct CaptureChannel {
     bool outage = false;        // it stopped streaming after that, and has not come back
     std::uint32_t reconnections = 0;
     bool settingsShown = false;  // what the camera sends was printed
+    double stopSeconds = 0;      // how long its StopChannel took
 
     // Follows the state the driver reports: every return to streaming after an outage counts.
     void Observe(const ChannelReport& report) {
@@ -213,6 +214,8 @@ private:
     // Prints the summary; false when a channel had no video or its file failed.
     bool Summarise();
     bool SummariseChannel(const CaptureChannel& channel, double seconds, bool listed);
+    // How long the channels took to stop, each and all.
+    std::string StopLine() const;
     std::string FilePath(std::uint32_t camera, std::uint32_t channel) const;
     void ShowFile(const CaptureChannel& channel, const SinkCounters& counters);
     std::size_t ChannelCount() const;
@@ -224,6 +227,7 @@ private:
     std::vector<CaptureCamera> m_cameras;
     Clock::time_point m_started;
     Clock::time_point m_stopped;
+    double m_stoppingSeconds = 0;  // StopCameras, all of it
 };
 
 int CCaptureRun::Run() {
@@ -364,6 +368,7 @@ void CCaptureRun::ShowCameraSettings(CaptureChannel& channel, const SinkCounters
 }
 
 void CCaptureRun::StopCameras() {
+    const Clock::time_point begun = Clock::now();
     // Each stop waits for its channel's session to end; a server holding many cameras stops them
     // side by side rather than one after another.
     std::atomic<std::size_t> next{0};
@@ -371,16 +376,28 @@ void CCaptureRun::StopCameras() {
         for (std::size_t i = next++; i < m_cameras.size(); i = next++) StopCamera(m_cameras[i]);
     };
     std::vector<std::thread> stoppers;
-    const std::size_t helpers = std::min<std::size_t>(m_cameras.size(), kStoppingThreads) - 1;
-    for (std::size_t i = 0; i < helpers; ++i) stoppers.emplace_back(stopSome);
+    const std::size_t helpers =
+        m_options.stopOneByOne ? 0 : std::min<std::size_t>(m_cameras.size(), kStoppingThreads) - 1;
+    try {
+        while (stoppers.size() < helpers) stoppers.emplace_back(stopSome);
+    } catch (const std::system_error& error) {
+        // Out of threads or address space: fewer helpers, the same stops.
+        m_console.Message("quillon-capture: stopping on " + std::to_string(stoppers.size() + 1) + " threads (no more "
+                          "could be created: " + error.what() + ")");
+    }
     stopSome();
     for (std::thread& stopper : stoppers) stopper.join();
+    m_stoppingSeconds = Seconds(Clock::now() - begun);
 }
 
 void CCaptureRun::StopCamera(CaptureCamera& camera) {
     if (camera.initialised) {
         IIPVideoCapture* capture = camera.driver->GetVideoCapture();
-        for (const CaptureChannel& channel : camera.channels) capture->StopChannel(channel.index);
+        for (CaptureChannel& channel : camera.channels) {
+            const Clock::time_point begun = Clock::now();
+            capture->StopChannel(channel.index);
+            channel.stopSeconds = Seconds(Clock::now() - begun);
+        }
         camera.driver->Uninit();
     }
     if (camera.driver) m_prepared.library->Delete(camera.driver);
@@ -401,7 +418,21 @@ bool CCaptureRun::Summarise() {
         }
     }
     if (ChannelCount() > 1 && !totals.firstFrames.empty()) m_console.Message(totals.Line(seconds));
+    if (ChannelCount() > 1) m_console.Message(StopLine());
     return complete;
+}
+
+std::string CCaptureRun::StopLine() const {
+    std::vector<double> stops;
+    for (const CaptureCamera& camera : m_cameras) {
+        if (!camera.initialised) continue;
+        for (const CaptureChannel& channel : camera.channels) stops.push_back(channel.stopSeconds);
+    }
+    if (stops.empty()) return "stop: no channel was started";
+    std::sort(stops.begin(), stops.end());
+    return "stop: " + std::to_string(stops.size()) + " channels, median " + Fixed(stops[stops.size() / 2] * 1000, 0) +
+           " ms, worst " + Fixed(stops.back() * 1000, 0) + " ms; all in " + Fixed(m_stoppingSeconds, 2) + " s " +
+           (m_options.stopOneByOne ? "one after another" : "side by side");
 }
 
 bool CCaptureRun::SummariseChannel(const CaptureChannel& channel, double seconds, bool listed) {

@@ -70,6 +70,8 @@ constexpr const char* kCaptureUsage =
     "  --progress lines|json|none  each second: a line per channel, one JSON object per\n"
     "                            channel on standard output, or nothing (lines)\n"
     "  --quiet                   as --progress none\n"
+    "  --stop-one-by-one         stop the cameras one after another, as the summary's stop\n"
+    "                            times then add up to a server's shutdown (side by side)\n"
     "\n";
 
 constexpr const char* kFormatsWithContainers =
@@ -361,6 +363,8 @@ bool ParseCapture(CArguments& args, CaptureOptions* capture) {
             ok = ParseProgress(args, option, &capture->progress);
         } else if (option == "--quiet") {
             capture->progress = ProgressOutput::kNone;
+        } else if (option == "--stop-one-by-one") {
+            capture->stopOneByOne = true;
         } else {
             ok = args.Fail("unknown option " + option);
         }

@@ -36,6 +36,7 @@ struct CaptureOptions {
     FrameOutput frames = FrameOutput::kMatroska;
     bool overwrite = false;             // replace existing files
     ProgressOutput progress = ProgressOutput::kLines;
+    bool stopOneByOne = false;          // else the cameras stop side by side
 };
 
 struct QueryOptions {
