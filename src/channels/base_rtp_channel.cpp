@@ -71,6 +71,8 @@ void CBaseRTPChannel::OnStopRequested() {
     // A session that is up is left to its teardown (TEARDOWN, BYE, logout); an attempt in
     // progress may hang on the camera and is cut short.
     if (m_connecting.load()) InterruptSession();
+    // Ends a port probe's wait; the search then sees the stop.
+    m_packetEvent.Set();
 }
 
 std::string CBaseRTPChannel::CameraAddressText() const {
@@ -152,8 +154,9 @@ bool CBaseRTPChannel::SearchMediaPort(std::uint16_t step, std::uint16_t lastPort
     CUDPPort& udp = m_receiver->GetPort();
     std::uint32_t busyPorts = 0;
     for (std::uint32_t port = kFirstMediaPort; port <= lastPort; port += step) {
-        if (IsStopSet()) return false;
+        // Reset before the stop is looked at: a stop sets the event after its own.
         m_packetEvent.Reset();
+        if (IsStopSet()) return false;
         m_sourceFilter.BeginProbe();
         const UDPPortOpenResult opened = udp.Open(nullptr, std::uint16_t(port));
         if (opened == UDPPortOpenResult::kThreadFailed) {
@@ -166,6 +169,7 @@ bool CBaseRTPChannel::SearchMediaPort(std::uint16_t step, std::uint16_t lastPort
         // Only a few ports are passed over: anyone can send a stream, and the source check
         // keeps a stray one out of ours in any case.
         const bool busy = m_packetEvent.Wait(kStrayPacketWaitMs) && busyPorts++ < kMaxBusyPorts;
+        if (IsStopSet()) break;
         if (!busy && accept(std::uint16_t(port))) {
             m_sourceFilter.EndProbe();
             m_rtpPort = std::uint16_t(port);
@@ -173,6 +177,7 @@ bool CBaseRTPChannel::SearchMediaPort(std::uint16_t step, std::uint16_t lastPort
         }
         udp.Close();
     }
+    if (IsStopSet()) return false;
     m_status.SetFailure("no free local UDP port for RTP in 3556-4555");
     return false;
 }

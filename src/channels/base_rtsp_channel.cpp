@@ -49,7 +49,7 @@ bool CBaseRTSPChannel::CreateSession() {
     }
     if (m_interleaved.load()) return true;
     RTCPResponderSettings settings;
-    // Called on the responder's thread; the status counters take no lock.
+    // Called on the receive thread; the status counters take no lock.
     settings.onForeign = [this] { m_status.CountForeign(); };
     settings.onMalformed = [this] { m_status.CountMalformedRtcp(); };
     m_rtcp = std::make_unique<CRTCPResponder>(std::move(settings));
@@ -72,9 +72,11 @@ void CBaseRTSPChannel::CloseSession() {
 }
 
 void CBaseRTSPChannel::CloseUdpMedia() {
+    // The RTP port's receive thread serves the responder: the port goes first (a teardown has
+    // closed it already).
+    if (CRTPReceiver* receiver = GetReceiver()) receiver->GetPort().Close();
     if (m_rtcp) {
-        m_rtcp->RequestStop();
-        m_rtcp->WaitForStop();
+        m_rtcp->Stop();
         m_rtcp.reset();
     }
     m_rtcpPort = 0;
@@ -83,7 +85,10 @@ void CBaseRTSPChannel::CloseUdpMedia() {
 bool CBaseRTSPChannel::BindMediaPort() {
     if (m_interleaved.load()) return true;  // the media come through the RTSP connection
     const bool bound = SearchMediaPort(2, kLastRtpPort, [this](std::uint16_t port) {
-        return m_rtcp->Start(std::uint16_t(port + 1), GetCameraAddress());
+        if (!m_rtcp->Start(std::uint16_t(port + 1), GetCameraAddress())) return false;
+        // Answered from the RTP port's receive thread: no thread of its own.
+        GetReceiver()->GetPort().SetCompanion(m_rtcp.get());
+        return true;
     });
     if (bound) m_rtcpPort = std::uint16_t(GetRtpPort() + 1);
     return bound;

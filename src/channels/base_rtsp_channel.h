@@ -1,6 +1,7 @@
 // The RTP channel whose session is set up over RTSP: OPTIONS, DESCRIBE, SETUP and PLAY to open
 // it, OPTIONS every half session time-out to keep it, TEARDOWN to close it, and an RTCP
-// responder on the port above the RTP port for the camera's reports.
+// responder on the port above the RTP port for the camera's reports, served by the RTP port's
+// receive thread: a session has two threads, the worker and that one.
 //
 // RTP may instead come inside the RTSP connection (interleaved channels 0-1): when host
 // parameter 2 asks for "tcp", or, with "auto", when the camera refuses UDP in its SETUP answer

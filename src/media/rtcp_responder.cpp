@@ -27,6 +27,7 @@ constexpr std::size_t kSenderInfoLength = 20;
 constexpr std::size_t kSsrcLength = 4;
 constexpr std::size_t kMaxStoredCname = 128;
 constexpr std::size_t kReceiveBufferLength = 4096;
+constexpr int kMaxDatagramsPerWake = 16;
 constexpr std::uint32_t kSocketBufferBytes = 65536;
 constexpr char kDefaultCname[] = "default";
 
@@ -57,8 +58,6 @@ void Notify(const std::function<void()>& callback) {
 
 bool IsPassingReceiveError(SocketError error) {
     switch (error) {
-    case SocketError::kTimedOut:
-    case SocketError::kWouldBlock:
     case SocketError::kInterrupted:
     // ICMP reports about earlier answers, and oversized datagrams, concern one datagram only.
     case SocketError::kConnectionReset:
@@ -136,140 +135,74 @@ CRTCPResponder::CRTCPResponder() = default;
 
 CRTCPResponder::CRTCPResponder(RTCPResponderSettings settings) : m_settings(std::move(settings)) {}
 
-CRTCPResponder::~CRTCPResponder() {
-    RequestStop();
-    WaitForStop();
-}
+CRTCPResponder::~CRTCPResponder() { Stop(); }
 
 bool CRTCPResponder::Start(std::uint16_t port, std::uint32_t cameraAddress) {
-    if (m_thread.IsStarted()) {
-        // Still answering: a second Start is refused. Ending (the stop flag is set on every
-        // way out): wait for it, which takes no longer than one receive wait.
-        if (!m_stop.load()) return false;
-        if (!WaitForStop()) return false;
-    }
-    // A responder that ended by itself still holds its port.
-    m_socket.reset();
-
-    auto socket = std::make_unique<platform::UdpSocket>();
-    if (socket->Open() != SocketError::kNone) return false;
+    if (m_socket.IsOpen()) return false;
     platform::Ipv4Endpoint bound{m_settings.localAddress, port};
-    if (socket->Bind(bound) != SocketError::kNone || socket->LocalEndpoint(bound) != SocketError::kNone) return false;
-    if (socket->SetReceiveBufferSize(kSocketBufferBytes) != SocketError::kNone ||
-        socket->SetSendBufferSize(kSocketBufferBytes) != SocketError::kNone ||
-        socket->SetReceiveTimeout(m_settings.receiveTimeoutMs) != SocketError::kNone ||
-        socket->SetSendTimeout(m_settings.receiveTimeoutMs) != SocketError::kNone)
-        return false;
-
-    {
-        std::lock_guard<std::mutex> guard(m_setupLock);
-        m_socket = std::move(socket);
-        m_port = bound.port;
-        m_stop.store(false);
-        m_cameraPort.store(0);
-        m_silenced.store(false);
-        m_cameraAddress = cameraAddress;
-        m_ssrc = m_settings.random ? m_settings.random() : ProcessRandom32();
-        std::string name = m_settings.hostName.empty() ? platform::LocalHostName() : m_settings.hostName;
-        if (name.empty()) name = kDefaultCname;
-        if (name.size() > kMaxStoredCname) name.resize(kMaxStoredCname);
-        m_cname = name;
-    }
-    // Set here, not on the thread, so that a WaitForStop right after Start sees a running responder.
-    m_running.store(true);
-    if (!m_thread.Start([this] { Run(); })) {
-        m_running.store(false);
-        m_socket.reset();
+    // Non-blocking: the receive thread drains what is queued and goes back to its one wait.
+    if (m_socket.Open() != SocketError::kNone || m_socket.Bind(bound) != SocketError::kNone ||
+        m_socket.LocalEndpoint(bound) != SocketError::kNone ||
+        m_socket.SetReceiveBufferSize(kSocketBufferBytes) != SocketError::kNone ||
+        m_socket.SetSendBufferSize(kSocketBufferBytes) != SocketError::kNone ||
+        m_socket.SetNonBlocking() != SocketError::kNone) {
+        m_socket.Close();
         return false;
     }
+    m_port = bound.port;
+    m_cameraPort.store(0);
+    m_latchedPort.store(0);
+    m_cameraAddress = cameraAddress;
+    m_ssrc = m_settings.random ? m_settings.random() : ProcessRandom32();
+    std::string name = m_settings.hostName.empty() ? platform::LocalHostName() : m_settings.hostName;
+    if (name.empty()) name = kDefaultCname;
+    if (name.size() > kMaxStoredCname) name.resize(kMaxStoredCname);
+    m_cname = name;
     return true;
 }
 
-void CRTCPResponder::RequestStop() { m_stop.store(true); }
-
-bool CRTCPResponder::WaitForStop() {
-    if (!m_thread.IsStarted()) return true;
-    bool inTime = m_thread.WaitForEnd(m_settings.stopTimeoutMs);
-    if (!inTime) {
-        // The thread only ever blocks for the receive or send time-out, so after silencing it
-        // and waking its wait the join is short.
-        m_silenced.store(true);
-        m_stop.store(true);
-        if (m_socket) m_socket->Shutdown();
+void CRTCPResponder::Stop() {
+    if (!m_socket.IsOpen()) return;
+    // Without the camera's RTCP port known, there is nowhere to send the BYE.
+    const std::uint16_t port = m_cameraPort.load() != 0 ? m_cameraPort.load() : m_latchedPort.load();
+    if (port != 0) {
+        const auto bye = BuildRTCPBye(m_ssrc);
+        m_socket.SendTo(bye.data(), bye.size(), platform::Ipv4Endpoint{m_cameraAddress, port});
     }
-    if (!m_thread.Join()) return false;
-    m_socket.reset();
-    return inTime;
+    m_socket.Close();
 }
 
-std::uint16_t CRTCPResponder::GetPort() const {
-    std::lock_guard<std::mutex> guard(m_setupLock);
-    return m_port;
-}
-
-std::uint32_t CRTCPResponder::GetSsrc() const {
-    std::lock_guard<std::mutex> guard(m_setupLock);
-    return m_ssrc;
-}
-
-std::string CRTCPResponder::GetCname() const {
-    std::lock_guard<std::mutex> guard(m_setupLock);
-    return m_cname;
-}
-
-void CRTCPResponder::Run() {
-    std::uint32_t ssrc = 0;
-    std::string cname;
-    std::uint32_t camera = 0;
-    {
-        std::lock_guard<std::mutex> guard(m_setupLock);
-        ssrc = m_ssrc;
-        cname = m_cname;
-        camera = m_cameraAddress;
-    }
-    platform::UdpSocket& socket = *m_socket;
+void CRTCPResponder::OnCompanionReadable() {
     std::array<std::uint8_t, kReceiveBufferLength> buffer{};
-    std::uint16_t latchedPort = 0;  // the camera's RTCP port when its session named none
-
-    while (!m_stop.load()) {
-        const SocketError waited = socket.WaitReadable(m_settings.receiveTimeoutMs);
-        if (m_stop.load()) break;
-        if (waited == SocketError::kTimedOut || waited == SocketError::kInterrupted) continue;
-        if (waited != SocketError::kNone) break;
-
+    // A bounded batch, so that a flood here cannot hold up the RTP socket served by the same thread.
+    for (int i = 0; i < kMaxDatagramsPerWake; ++i) {
         std::size_t received = 0;
         platform::Ipv4Endpoint from;
-        const SocketError result = socket.ReceiveFrom(buffer.data(), buffer.size(), received, from);
+        const SocketError result = m_socket.ReceiveFrom(buffer.data(), buffer.size(), received, from);
+        if (result == SocketError::kWouldBlock) return;
         if (IsPassingReceiveError(result)) continue;
-        if (result != SocketError::kNone) break;
-        // Anyone else could make us send 68 bytes for each of theirs, or send our answers and
-        // BYE wherever they like.
-        const std::uint16_t named = m_cameraPort.load();
-        if (from.address != camera || (named != 0 && from.port != named) ||
-            (named == 0 && latchedPort != 0 && from.port != latchedPort)) {
-            Notify(m_settings.onForeign);
-            continue;
-        }
-        if (!IsValidRTCPCompound(buffer.data(), received)) {
-            Notify(m_settings.onMalformed);
-            continue;
-        }
-        if (named == 0) latchedPort = from.port;
-
-        const auto answer = BuildRTCPAnswer(ssrc, cname, buffer.data(), received);
-        if (m_silenced.load()) break;
-        socket.SendTo(answer.data(), answer.size(), from);
+        if (result != SocketError::kNone) return;
+        Answer(buffer.data(), received, from);
     }
+}
 
-    m_stop.store(true);
-    // Without the camera's RTCP port known, there is nowhere to send the BYE.
-    const std::uint16_t port = m_cameraPort.load() != 0 ? m_cameraPort.load() : latchedPort;
-    if (port != 0 && !m_silenced.load()) {
-        const auto bye = BuildRTCPBye(ssrc);
-        socket.SendTo(bye.data(), bye.size(), platform::Ipv4Endpoint{camera, port});
+void CRTCPResponder::Answer(const std::uint8_t* data, std::size_t length, const platform::Ipv4Endpoint& from) {
+    // Anyone else could make us send 68 bytes for each of theirs, or send our answers and
+    // BYE wherever they like.
+    const std::uint16_t named = m_cameraPort.load();
+    const std::uint16_t latched = m_latchedPort.load();
+    if (from.address != m_cameraAddress || (named != 0 && from.port != named) ||
+        (named == 0 && latched != 0 && from.port != latched)) {
+        Notify(m_settings.onForeign);
+        return;
     }
-    // The socket is closed by the owner after the join, so WaitForStop never touches a closed one.
-    m_running.store(false);
+    if (!IsValidRTCPCompound(data, length)) {
+        Notify(m_settings.onMalformed);
+        return;
+    }
+    if (named == 0) m_latchedPort.store(from.port);
+    const auto answer = BuildRTCPAnswer(m_ssrc, m_cname, data, length);
+    m_socket.SendTo(answer.data(), answer.size(), from);
 }
 
 }  // namespace kestrel

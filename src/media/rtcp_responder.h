@@ -4,10 +4,13 @@
 // stops. It keeps no reception statistics. Datagrams from anywhere else, and malformed ones,
 // are dropped and reported through the settings' callbacks; none of them ends the responder.
 //
-// Threading: Start, SetCameraPort, RequestStop and WaitForStop are called by the owner (the
-// session channel's worker); the responder's own thread is the only user of the socket after
-// Start, and the only caller of the callbacks. The stop request is seen within the receive
-// time-out.
+// It has no thread of its own: it is the companion of the session's RTP port, whose receive
+// thread calls OnCompanionReadable, so a session costs one receive thread for RTP and RTCP.
+//
+// Threading: Start and Stop are called by the owner (the session channel's worker), Start before
+// the responder is attached to a port, Stop after that port was closed (which detaches it).
+// SetCameraPort may come at any time. In between, the port's receive thread is the only user of
+// the socket and the only caller of the callbacks.
 #ifndef QUILLON_MEDIA_RTCP_RESPONDER_H
 #define QUILLON_MEDIA_RTCP_RESPONDER_H
 
@@ -16,12 +19,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 
 #include "media/random_source.h"
-#include "platform/thread.h"
+#include "media/udp_port.h"
 #include "platform/sockets.h"
 #include "platform/udp_socket.h"
 
@@ -51,56 +52,52 @@ struct RTCPResponderSettings {
     RandomSource random;         // the own SSRC's source; empty: ProcessRandom32
     std::string hostName;        // the CNAME; empty: the local host name, else "default"
     std::uint32_t localAddress = platform::kIpv4Any;  // the address the RTCP port binds to
-    std::uint32_t receiveTimeoutMs = 500;             // how often the stop request is looked at
-    std::uint32_t stopTimeoutMs = 10000;              // WaitForStop's bound
     std::function<void()> onForeign;    // a datagram from another address or port; may be empty
     std::function<void()> onMalformed;  // a datagram from the camera that is no valid RTCP; may be empty
 };
 
-class CRTCPResponder {
+class CRTCPResponder : public IUDPPortCompanion {
 public:
     CRTCPResponder();
     explicit CRTCPResponder(RTCPResponderSettings settings);
-    // Stops and waits for the thread if the owner has not.
-    ~CRTCPResponder();
+    // Stops if the owner has not; the port that served it must be closed before.
+    ~CRTCPResponder() override;
     CRTCPResponder(const CRTCPResponder&) = delete;
     CRTCPResponder& operator=(const CRTCPResponder&) = delete;
 
-    // Binds `port` and starts the thread. Only datagrams from `cameraAddress` (host byte order)
-    // are answered. False when the socket cannot be bound or set up, or when the responder is
-    // already running.
+    // Binds `port`. Only datagrams from `cameraAddress` (host byte order) are answered. False when
+    // the socket cannot be bound or set up, or when the responder is already started.
     bool Start(std::uint16_t port, std::uint32_t cameraAddress);
     // The camera's RTCP port as its session named it; 0 (or no call) takes the port of the
     // first valid packet from the camera's address. Only that port is answered.
     void SetCameraPort(std::uint16_t port) { m_cameraPort.store(port); }
-    void RequestStop();
-    // Waits up to the stop time-out for the thread; false when it had to be cut short, in which
-    // case the thread sends nothing more and is joined before this returns.
-    bool WaitForStop();
+    // Sends the BYE to the camera's RTCP port, when it is known, and closes the socket.
+    void Stop();
 
     // Valid after a successful Start; GetPort reports the bound port (useful when 0 was asked).
-    std::uint16_t GetPort() const;
-    std::uint32_t GetSsrc() const;
-    std::string GetCname() const;
-    bool IsRunning() const { return m_running.load(); }
+    std::uint16_t GetPort() const { return m_port; }
+    std::uint32_t GetSsrc() const { return m_ssrc; }
+    const std::string& GetCname() const { return m_cname; }
+    bool IsRunning() const { return m_socket.IsOpen(); }
+
+    // IUDPPortCompanion, on the receive thread of the port it is attached to.
+    platform::UdpSocket& CompanionSocket() override { return m_socket; }
+    void OnCompanionReadable() override;
 
 private:
-    void Run();
+    // Answers one datagram, if it deserves an answer.
+    void Answer(const std::uint8_t* data, std::size_t length, const platform::Ipv4Endpoint& from);
 
     RTCPResponderSettings m_settings;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_running{false};
-    // Set when WaitForStop gave up waiting: the thread must not send any more.
-    std::atomic<bool> m_silenced{false};
     std::atomic<std::uint16_t> m_cameraPort{0};
-    mutable std::mutex m_setupLock;  // guards m_port, m_ssrc, m_cname and m_cameraAddress
+    // The camera's RTCP port when its session named none: the receive thread's while attached.
+    std::atomic<std::uint16_t> m_latchedPort{0};
+    // Set by Start, before the responder is attached; read-only afterwards.
     std::uint16_t m_port = 0;
     std::uint32_t m_ssrc = 0;
     std::string m_cname;
     std::uint32_t m_cameraAddress = 0;
-    // Handed to the thread at Start and used only by it until it is joined.
-    std::unique_ptr<platform::UdpSocket> m_socket;
-    platform::Thread m_thread;
+    platform::UdpSocket m_socket;
 };
 
 }  // namespace kestrel

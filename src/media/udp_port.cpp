@@ -6,15 +6,13 @@
 #include <vector>
 
 #include "platform/host_resolver.h"
+#include "platform/udp_wait_set.h"
 
 namespace kestrel {
 namespace {
 
 using platform::SocketError;
 
-// Longest single wait of the receive thread: bounds how long a Close waits for the thread
-// where shutting the socket down does not wake a pending wait.
-constexpr std::uint32_t kPollSliceMs = 100;
 constexpr std::uint32_t kReceiveBufferFactor = 32;
 // Room for a key frame's burst of datagrams when the receive thread is late: a 4 Mbit/s
 // stream's I-frame is a few hundred kilobytes.
@@ -37,6 +35,13 @@ CUDPPort::~CUDPPort() {
 void CUDPPort::SetListener(IUDPPortUser* listener) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_listener.store(listener);
+}
+
+void CUDPPort::SetCompanion(IUDPPortCompanion* companion) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_socket.IsOpen()) return;
+    m_companion.store(companion);
+    m_waitSet.Wake();  // the thread waits on the sockets it had when it began waiting
 }
 
 void CUDPPort::SetBufferSize(std::uint32_t bytes) {
@@ -71,6 +76,7 @@ UDPPortOpenResult CUDPPort::Open(const char* address, std::uint16_t port) {
     JoinRetiredThread(guard);
     if (m_socket.IsOpen() || m_closing) return UDPPortOpenResult::kAlreadyOpen;
 
+    if (!m_waitSet.IsOpen() && m_waitSet.Open() != SocketError::kNone) return UDPPortOpenResult::kSocketFailed;
     if (m_socket.Open() != SocketError::kNone) return UDPPortOpenResult::kSocketFailed;
     const std::uint32_t option =
         std::min<std::uint32_t>(m_bufferSize.load() * kReceiveBufferFactor, kMaxReceiveBufferOption);
@@ -109,6 +115,7 @@ bool CUDPPort::Close() {
     std::unique_lock<std::mutex> guard(m_lock);
     if (!m_socket.IsOpen() || m_closing) return true;
     m_running.store(false);
+    m_waitSet.Wake();
     m_socket.Shutdown();
     if (m_thread && !m_thread->IsCurrent()) {
         m_closing = true;
@@ -121,6 +128,7 @@ bool CUDPPort::Close() {
     }
     m_socket.Close();
     m_port = 0;
+    m_companion.store(nullptr);
     guard.unlock();
 
     if (IUDPPortUser* listener = m_listener.load()) {
@@ -137,22 +145,23 @@ void CUDPPort::ReceiveLoop() {
     auto lastActivity = std::chrono::steady_clock::now();
 
     while (m_running.load()) {
+        IUDPPortCompanion* companion = m_companion.load();
+        platform::UdpSocket* sockets[2] = {&m_socket, companion ? &companion->CompanionSocket() : nullptr};
+        bool readable[2] = {false, false};
         const std::uint32_t idleTimeout = m_selectTimeoutMs.load();
-        const SocketError waited = m_socket.WaitReadable(idleTimeout == 0 ? kPollSliceMs
-                                                                            : std::min(idleTimeout, kPollSliceMs));
+        std::uint32_t timeout = platform::UdpWaitSet::kInfinite;
+        if (idleTimeout != 0) {
+            const auto idle = std::chrono::steady_clock::now() - lastActivity;
+            const auto left = std::chrono::milliseconds(idleTimeout) -
+                              std::chrono::duration_cast<std::chrono::milliseconds>(idle);
+            timeout = std::uint32_t(std::max<std::int64_t>(0, left.count()));
+        }
+        const SocketError waited = m_waitSet.Wait(sockets, companion ? 2 : 1, timeout, readable);
         if (!m_running.load()) break;
 
         if (waited == SocketError::kTimedOut) {
-            const auto now = std::chrono::steady_clock::now();
-            if (idleTimeout != 0 && now - lastActivity >= std::chrono::milliseconds(idleTimeout)) {
-                lastActivity = now;
-                if (IUDPPortUser* listener = m_listener.load()) {
-                    try {
-                        listener->OnIdle();
-                    } catch (...) {
-                    }
-                }
-            }
+            lastActivity = std::chrono::steady_clock::now();
+            NotifyIdle();
             continue;
         }
         if (waited == SocketError::kClosed) {
@@ -169,41 +178,59 @@ void CUDPPort::ReceiveLoop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(kErrorBackoffMs));
             continue;
         }
-
-        const std::size_t wanted = m_bufferSize.load();
-        if (wanted > buffer.size() || buffer.size() - wanted >= kShrinkThreshold) {
-            buffer.assign(wanted, 0);
-            buffer.shrink_to_fit();
-        }
-
-        std::size_t received = 0;
-        platform::Ipv4Endpoint from;
-        const SocketError result = m_socket.ReceiveFrom(buffer.data(), buffer.size(), received, from);
-        if (!m_running.load()) continue;
-        if (result == SocketError::kMessageTruncated) {
-            // The datagram is lost; make room for the next one of its size.
-            SetBufferSize(static_cast<std::uint32_t>(buffer.size()) + kTruncationGrowth);
-            continue;
-        }
-        if (result == SocketError::kClosed) {
-            m_running.store(false);
-            continue;
-        }
-        // Other errors, ICMP reports among them, concern a single datagram, not the socket.
-        if (result != SocketError::kNone) continue;
-        // An empty datagram carries nothing, and must not end reception for anyone who sends one.
-        if (received == 0) continue;
-
-        lastActivity = std::chrono::steady_clock::now();
-        m_kernelDrops.store(m_socket.DroppedDatagrams(), std::memory_order_relaxed);
-        if (IUDPPortUser* listener = m_listener.load()) {
+        if (readable[1]) {
             try {
-                listener->OnDatagram(this, from, buffer.data(), static_cast<std::uint32_t>(received));
+                companion->OnCompanionReadable();
             } catch (...) {
-                // The datagram in hand is dropped; reception goes on.
             }
         }
+        if (readable[0] && ReceiveOne(buffer)) lastActivity = std::chrono::steady_clock::now();
     }
+}
+
+void CUDPPort::NotifyIdle() {
+    if (IUDPPortUser* listener = m_listener.load()) {
+        try {
+            listener->OnIdle();
+        } catch (...) {
+        }
+    }
+}
+
+bool CUDPPort::ReceiveOne(std::vector<std::uint8_t>& buffer) {
+    const std::size_t wanted = m_bufferSize.load();
+    if (wanted > buffer.size() || buffer.size() - wanted >= kShrinkThreshold) {
+        buffer.assign(wanted, 0);
+        buffer.shrink_to_fit();
+    }
+
+    std::size_t received = 0;
+    platform::Ipv4Endpoint from;
+    const SocketError result = m_socket.ReceiveFrom(buffer.data(), buffer.size(), received, from);
+    if (!m_running.load()) return false;
+    if (result == SocketError::kMessageTruncated) {
+        // The datagram is lost; make room for the next one of its size.
+        SetBufferSize(static_cast<std::uint32_t>(buffer.size()) + kTruncationGrowth);
+        return false;
+    }
+    if (result == SocketError::kClosed) {
+        m_running.store(false);
+        return false;
+    }
+    // Other errors, ICMP reports among them, concern a single datagram, not the socket.
+    if (result != SocketError::kNone) return false;
+    // An empty datagram carries nothing, and must not end reception for anyone who sends one.
+    if (received == 0) return false;
+
+    m_kernelDrops.store(m_socket.DroppedDatagrams(), std::memory_order_relaxed);
+    if (IUDPPortUser* listener = m_listener.load()) {
+        try {
+            listener->OnDatagram(this, from, buffer.data(), static_cast<std::uint32_t>(received));
+        } catch (...) {
+            // The datagram in hand is dropped; reception goes on.
+        }
+    }
+    return true;
 }
 
 }  // namespace kestrel

@@ -1,11 +1,14 @@
 // A bound UDP socket with its own receive thread, which hands every datagram, every idle
-// interval and the end of the socket to an IUDPPortUser.
+// interval and the end of the socket to an IUDPPortUser. The same thread can serve one more
+// socket, a companion (the session's RTCP socket), so that a session needs one thread for both.
 //
-// Threading: Open, Close, SetListener, SetBufferSize and SetSelectTimeout run on the owner's
-// threads; the listener is called on the receive thread, which runs above normal priority.
-// Close joins the receive thread (unless it is called on that thread, from a callback), so the
-// listener is not called after Close returns except for its OnPortClosed. The port must not
-// be destroyed from inside one of its own callbacks.
+// Threading: Open, Close, SetListener, SetCompanion, SetBufferSize and SetSelectTimeout run on
+// the owner's threads; the listener and the companion are called on the receive thread, which
+// runs above normal priority. Its only wait is woken by Close, so Close returns as soon as a
+// callback in progress does. Close joins the receive thread (unless it is called on that thread,
+// from a callback), so the listener is not called after Close returns except for its
+// OnPortClosed, and the companion not at all. The port must not be destroyed from inside one of
+// its own callbacks.
 #ifndef QUILLON_MEDIA_UDP_PORT_H
 #define QUILLON_MEDIA_UDP_PORT_H
 
@@ -13,10 +16,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/thread.h"
 #include "platform/sockets.h"
 #include "platform/udp_socket.h"
+#include "platform/udp_wait_set.h"
 
 namespace kestrel {
 
@@ -33,6 +38,16 @@ public:
     virtual void OnIdle() = 0;
     // The socket was closed, or failed so that the receive thread ended.
     virtual void OnPortClosed(CUDPPort* port) = 0;
+};
+
+// A second socket that a port's receive thread waits on beside its own.
+class IUDPPortCompanion {
+public:
+    virtual ~IUDPPortCompanion() = default;
+    // Open for as long as the companion is attached.
+    virtual platform::UdpSocket& CompanionSocket() = 0;
+    // The socket can be read; on the receive thread. Must not wait for more to arrive.
+    virtual void OnCompanionReadable() = 0;
 };
 
 enum class UDPPortOpenResult {
@@ -62,6 +77,9 @@ public:
     // picks it up before its next datagram.
     void SetBufferSize(std::uint32_t bytes);
     std::uint32_t GetBufferSize() const { return m_bufferSize.load(); }
+    // Serves `companion` from now on, until Close, which detaches it; it must stay valid (its
+    // socket open) until then. Call while the port is open.
+    void SetCompanion(IUDPPortCompanion* companion);
     // How long without a datagram makes an OnIdle call; 0 means never.
     void SetSelectTimeout(std::uint32_t milliseconds) { m_selectTimeoutMs.store(milliseconds); }
 
@@ -80,6 +98,9 @@ public:
 
 private:
     void ReceiveLoop();
+    // Receives one datagram from the port's socket; true when one was handed to the listener.
+    bool ReceiveOne(std::vector<std::uint8_t>& buffer);
+    void NotifyIdle();
 
     // Joins a receive thread left behind by a Close on that thread; called with `guard` held,
     // it releases the lock while it waits.
@@ -90,7 +111,10 @@ private:
     // or by that thread itself.
     mutable std::mutex m_lock;
     std::atomic<IUDPPortUser*> m_listener{nullptr};
+    std::atomic<IUDPPortCompanion*> m_companion{nullptr};
     platform::UdpSocket m_socket;
+    // Opened with the first Open, kept for the port's life; Close and SetCompanion wake it.
+    platform::UdpWaitSet m_waitSet;
     std::uint16_t m_port = 0;
     bool m_closing = false;  // a Close is joining the thread outside the lock
     std::unique_ptr<platform::Thread> m_thread;

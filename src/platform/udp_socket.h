@@ -41,6 +41,8 @@ public:
     // Upper bound for a blocking send or receive; 0 means none.
     SocketError SetSendTimeout(std::uint32_t milliseconds);
     SocketError SetReceiveTimeout(std::uint32_t milliseconds);
+    // Receives return kWouldBlock instead of waiting when nothing is queued.
+    SocketError SetNonBlocking();
 
     // Waits until a datagram can be read. kNone: readable; kTimedOut: nothing within the time;
     // kClosed: the socket is no longer usable (closed, network down, sockets not started);
@@ -61,6 +63,8 @@ public:
     void Close();
 
 private:
+    friend class UdpWaitSet;
+
     // Wide enough for a POSIX descriptor and a Windows SOCKET handle.
     std::intptr_t m_handle = -1;
     std::uint32_t m_dropped = 0;  // the receiving thread's

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -66,6 +67,13 @@ SocketError UdpSocket::SetSendTimeout(std::uint32_t milliseconds) {
 
 SocketError UdpSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
     return SetTimeoutOption(static_cast<int>(m_handle), SO_RCVTIMEO, milliseconds);
+}
+
+SocketError UdpSocket::SetNonBlocking() {
+    const int fd = static_cast<int>(m_handle);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return LastSocketError();
+    return SocketError::kNone;
 }
 
 SocketError UdpSocket::WaitReadable(std::uint32_t timeoutMilliseconds) {

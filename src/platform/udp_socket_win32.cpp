@@ -73,6 +73,12 @@ SocketError UdpSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
     return SetTimeoutOption(Native(m_handle), SO_RCVTIMEO, milliseconds);
 }
 
+SocketError UdpSocket::SetNonBlocking() {
+    u_long nonBlocking = 1;
+    if (ioctlsocket(Native(m_handle), FIONBIO, &nonBlocking) != 0) return LastSocketError();
+    return SocketError::kNone;
+}
+
 SocketError UdpSocket::WaitReadable(std::uint32_t timeoutMilliseconds) {
     if (!IsOpen()) return SocketError::kClosed;
     fd_set readable;

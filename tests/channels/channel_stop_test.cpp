@@ -82,5 +82,52 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"MjpegLogin", true, false, "never http login", "http login", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+class PromptStopTest : public ChannelTest {
+protected:
+    std::size_t CountInRtcpLog(const std::string& item) {
+        const std::string log = camera->Execute("rtcp") + " ";
+        std::size_t found = 0;
+        for (std::size_t at = log.find(item); at != std::string::npos; at = log.find(item, at + 1)) ++found;
+        return found;
+    }
+
+    // Milliseconds the stop took.
+    static long long TimeStop(ICameraChannel& channel) {
+        const auto before = std::chrono::steady_clock::now();
+        channel.Stop();
+        const auto took = std::chrono::steady_clock::now() - before;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+    }
+};
+
+// The camera's reports are answered while the session streams, and every stop says BYE and
+// comes back without waiting out a receive time-out.
+TEST_F(PromptStopTest, StreamingSessionAnswersReportsAndSaysByeAtOnceOnStop) {
+    StartCamera();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::size_t answers = CountInRtcpLog(" rr:");
+        const std::size_t byes = CountInRtcpLog(" bye:");
+        CH264RtspChannel channel(0, &driver, &sink);
+        ASSERT_TRUE(channel.Start(&kPal));
+        ASSERT_TRUE(sink.WaitForFrames(3, 10s));
+        ASSERT_TRUE(WaitUntil([&] { return CountInRtcpLog(" rr:") > answers; }, 5s)) << camera->Execute("rtcp");
+        EXPECT_LT(TimeStop(channel), 1000);
+        EXPECT_TRUE(WaitUntil([&] { return CountInRtcpLog(" bye:") > byes; }, 2s)) << camera->Execute("rtcp");
+    }
+}
+
+// A stop while the channel watches a candidate port for strays ends that watch at once.
+TEST_F(PromptStopTest, StopDuringThePortProbeEndsItsWait) {
+    StartCamera();
+    CH264RtspChannel channel(0, &driver, &sink);
+    ASSERT_TRUE(channel.Start(&kPal));
+    // The port is probed after the web API login, before any RTSP request.
+    ASSERT_TRUE(WaitUntil([&] { return Count("http", "login") >= 2; }, 10s));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(Count("rtsp", "OPTIONS"), 0u);
+    EXPECT_LT(TimeStop(channel), 500);
+}
+
 }  // namespace
 }  // namespace kestrel::testing_support

@@ -1,0 +1,52 @@
+// One wait on several UDP sockets that another thread can cut short. A receive thread that
+// serves more than one socket (RTP and RTCP of a session) waits here, and its owner wakes it to
+// stop instead of letting a time-out come round.
+//
+// Threading: Open, Close and Wait belong to one thread at a time (the waiting one, or the owner
+// while none waits); Wake may be called from any thread, also while Wait runs. A Wake that comes
+// while nobody waits ends the next Wait at once.
+#ifndef QUILLON_PLATFORM_UDP_WAIT_SET_H
+#define QUILLON_PLATFORM_UDP_WAIT_SET_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/socket_error.h"
+#include "platform/udp_socket.h"
+
+namespace kestrel::platform {
+
+class UdpWaitSet {
+public:
+    // Wait time-out that never expires.
+    static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+    static constexpr std::size_t kMaxSockets = 4;
+
+    UdpWaitSet() = default;
+    ~UdpWaitSet();
+    UdpWaitSet(const UdpWaitSet&) = delete;
+    UdpWaitSet& operator=(const UdpWaitSet&) = delete;
+
+    // Creates the wake channel (POSIX: a pipe; Windows: a loopback datagram socket).
+    SocketError Open();
+    bool IsOpen() const;
+    void Close();
+
+    // Waits until one of `sockets` (at most kMaxSockets, each open) can be read, Wake is called,
+    // or `timeoutMs` passes. `readable[i]` tells whether sockets[i] can be read. kNone: something
+    // is readable or a wake came (then possibly nothing is readable); kTimedOut; kClosed: a socket
+    // or the set is no longer usable; kInterrupted or kOther: a passing failure, wait again.
+    SocketError Wait(UdpSocket* const* sockets, std::size_t count, std::uint32_t timeoutMs, bool* readable);
+
+    void Wake();
+
+private:
+    // Wide enough for POSIX descriptors and a Windows SOCKET handle.
+    std::intptr_t m_wakeRead = -1;
+    std::intptr_t m_wakeWrite = -1;
+    std::uint16_t m_wakePort = 0;  // Windows: the wake socket's own loopback port
+};
+
+}  // namespace kestrel::platform
+
+#endif
