@@ -43,6 +43,48 @@ std::string Sdp(const StreamProfile& profile, const MediaClip& clip, const Camer
 
 std::string MethodOf(const HttpRequest& request) { return request.method; }
 
+// "a" or "a-b", a in low..limit-1 and b in low..limit; b defaults to a + 1, also when out of
+// range, as clients write "5000-0" and such.
+bool ParseRange(const std::string& text, unsigned low, unsigned limit, std::uint16_t& first, std::uint16_t& second) {
+    std::vector<std::string> pair = Split(text, '-');
+    unsigned a = 0, b = 0;
+    if (!ParseNumber(pair[0], a) || a < low || a >= limit) return false;
+    if (pair.size() < 2 || !ParseNumber(pair[1], b) || b < low || b > limit) b = a + 1;
+    first = static_cast<std::uint16_t>(a);
+    second = static_cast<std::uint16_t>(b);
+    return true;
+}
+
+// One transport-spec: "RTP/AVP[/UDP|/TCP];unicast;client_port=..|interleaved=..;...".
+bool ParseOneTransport(const std::string& spec, unsigned track, bool udpAllowed,
+                       RtspServer::TransportChoice& choice) {
+    std::vector<std::string> parts = Split(spec, ';');
+    const std::string protocol = Lower(Trim(parts[0]));
+    if (protocol == "rtp/avp/tcp") choice.interleaved = true;
+    else if (protocol != "rtp/avp" && protocol != "rtp/avp/udp") return false;
+    if (!choice.interleaved && !udpAllowed) return false;
+    bool haveRange = false;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        std::string part = Trim(parts[i]);
+        std::size_t equals = part.find('=');
+        std::string name = Lower(part.substr(0, equals));
+        std::string value = equals == std::string::npos ? std::string() : part.substr(equals + 1);
+        if (name == "multicast") return false;
+        if (!choice.interleaved && name == "client_port")
+            haveRange = ParseRange(value, 1, 65535, choice.rtp, choice.rtcp);
+        if (choice.interleaved && name == "interleaved")
+            haveRange = ParseRange(value, 0, 255, choice.rtp, choice.rtcp);
+        if (name == (choice.interleaved ? "interleaved" : "client_port") && !haveRange) return false;
+    }
+    if (choice.interleaved && !haveRange) {
+        if (track == 0 || track > 127) return false;
+        choice.rtp = static_cast<std::uint16_t>(2 * (track - 1));
+        choice.rtcp = static_cast<std::uint16_t>(choice.rtp + 1);
+        haveRange = true;
+    }
+    return haveRange;
+}
+
 std::string RandomBytes(std::size_t size) {
     std::string bytes(size, '\0');
     for (char& c : bytes) c = static_cast<char>(Random()());
@@ -141,52 +183,6 @@ bool RtspServer::Respond(Connection& connection, const std::shared_ptr<Interleav
     text += "\r\n" + answer.body;
     return link->QueueBytes(text) && link->Flush();
 }
-
-namespace {
-
-// "a" or "a-b" with both in 0..limit and b defaulting to a + 1; a `second` out of range or not
-// following the first is taken as absent, as clients write "5000-0" and such.
-bool ParseRange(const std::string& text, unsigned low, unsigned limit, std::uint16_t& first, std::uint16_t& second) {
-    std::vector<std::string> pair = Split(text, '-');
-    unsigned a = 0, b = 0;
-    if (!ParseNumber(pair[0], a) || a < low || a >= limit) return false;
-    if (pair.size() < 2 || !ParseNumber(pair[1], b) || b < low || b > limit) b = a + 1;
-    first = static_cast<std::uint16_t>(a);
-    second = static_cast<std::uint16_t>(b);
-    return true;
-}
-
-// One transport-spec: "RTP/AVP[/UDP|/TCP];unicast;client_port=..|interleaved=..;...".
-bool ParseOneTransport(const std::string& spec, unsigned track, bool udpAllowed,
-                       RtspServer::TransportChoice& choice) {
-    std::vector<std::string> parts = Split(spec, ';');
-    const std::string protocol = Lower(Trim(parts[0]));
-    if (protocol == "rtp/avp/tcp") choice.interleaved = true;
-    else if (protocol != "rtp/avp" && protocol != "rtp/avp/udp") return false;
-    if (!choice.interleaved && !udpAllowed) return false;
-    bool haveRange = false;
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        std::string part = Trim(parts[i]);
-        std::size_t equals = part.find('=');
-        std::string name = Lower(part.substr(0, equals));
-        std::string value = equals == std::string::npos ? std::string() : part.substr(equals + 1);
-        if (name == "multicast") return false;
-        if (!choice.interleaved && name == "client_port")
-            haveRange = ParseRange(value, 1, 65535, choice.rtp, choice.rtcp);
-        if (choice.interleaved && name == "interleaved")
-            haveRange = ParseRange(value, 0, 255, choice.rtp, choice.rtcp);
-        if (name == (choice.interleaved ? "interleaved" : "client_port") && !haveRange) return false;
-    }
-    if (choice.interleaved && !haveRange) {
-        if (track == 0 || track > 127) return false;
-        choice.rtp = static_cast<std::uint16_t>(2 * (track - 1));
-        choice.rtcp = static_cast<std::uint16_t>(choice.rtp + 1);
-        haveRange = true;
-    }
-    return haveRange;
-}
-
-}  // namespace
 
 bool RtspServer::ParseTransport(const std::string& header, unsigned track, bool udpAllowed, TransportChoice& choice) {
     for (const std::string& spec : Split(header, ',')) {
