@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,7 +43,10 @@ public:
     std::uint32_t GetReservedValue() override { return 0; }
     std::uint32_t GetCodec() override { return 0; }
     std::uint32_t GetChannelCount() override { return channelCount; }
-    std::string GetParameter(std::uint32_t) override { return {}; }
+    std::string GetParameter(std::uint32_t key) override {
+        const auto found = parameters.find(key);
+        return found != parameters.end() ? found->second : std::string();
+    }
     std::int32_t GetParameterInt(std::uint32_t) override { return kNoInteger; }
 
     std::vector<quillon_host::DebugRecord> Messages() {
@@ -62,6 +66,7 @@ public:
 
     DEVICE_INFO device;
     std::uint32_t channelCount = 1;
+    std::map<std::uint32_t, std::string> parameters;  // set before a channel starts
     // Sees each message as the host's debug sink would, on the thread that sent it.
     std::function<void(const std::string&)> onMessage;
     quillon_host::CHostFramePool pool{256};

@@ -1,11 +1,13 @@
-// The JPEG RTSP channel against GStreamer's RTSP server: the simulated camera's web API names the
-// GStreamer server's port as its second stream's RTSP port, so the session and the RTP come from
-// an independent implementation. Runs inside tests/rtsp/gst_rtsp_peer.py.
+// The RTSP channels against GStreamer's RTSP server: the simulated camera's web API names the
+// GStreamer server's port as the stream's RTSP port, so the session and the RTP come from an
+// independent implementation. Runs inside tests/rtsp/gst_rtsp_peer.py, with or without its --tcp
+// (servers that carry RTP only inside the RTSP connection and answer a UDP SETUP with 461).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <tuple>
 
 #include "camsim/camera_simulator.h"
 #include "driver/quillon_driver.h"
@@ -17,30 +19,37 @@ namespace {
 using namespace std::chrono_literals;
 using namespace ipcapture;
 
-// Host parameter 2, the RTSP transport: automatic (UDP first), or RTP inside the RTSP connection.
-class ChannelGstInteropTest : public ::testing::TestWithParam<const char*> {};
+// The codec, and host parameter 2, the RTSP transport.
+class ChannelGstInteropTest : public ::testing::TestWithParam<std::tuple<std::uint32_t, const char*>> {};
 
-TEST_P(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
+TEST_P(ChannelGstInteropTest, FramesFromGStreamersServer) {
     if (const char* missing = std::getenv("QUILLON_RTSP_PEER_MISSING")) GTEST_SKIP() << missing;
     const char* ports = std::getenv("QUILLON_RTSP_PEER");
     ASSERT_NE(ports, nullptr) << "run through gst_rtsp_peer.py";
-    unsigned openPort = 0;
-    std::istringstream(ports) >> openPort;
+    const std::uint32_t codec = std::get<0>(GetParam());
+    const std::string transport = std::get<1>(GetParam());
+    const bool tcpOnly = std::getenv("QUILLON_RTSP_PEER_TCP") != nullptr;
+    unsigned openPort = 0, digestPort = 0, basicPort = 0, h264Port = 0;
+    std::istringstream(ports) >> openPort >> digestPort >> basicPort >> h264Port;
+    const bool h264 = codec == kCodecH264;
+    if (h264 && h264Port == 0) GTEST_SKIP() << "no H.264 encoder for GStreamer";
 
     camsim::CameraConfig config;
     config.mediaDir = QUILLON_TESTDATA_DIR;
     camsim::CameraSimulator camera(config);
     ASSERT_TRUE(camera.Start());
+    // H.264 comes from the camera's first stream, JPEG from its second.
     ASSERT_TRUE(camera.Settings().Apply(
-        "<DeviceInfo><StreamingSetting><StreamingChannelList><StreamingChannelEntry><channelID>2</channelID>"
-        "<TransportSetting><rtspPortNo>" + std::to_string(openPort) +
+        "<DeviceInfo><StreamingSetting><StreamingChannelList><StreamingChannelEntry><channelID>" +
+        std::string(h264 ? "1" : "2") + "</channelID><TransportSetting><rtspPortNo>" +
+        std::to_string(h264 ? h264Port : openPort) +
         "</rtspPortNo></TransportSetting></StreamingChannelEntry></StreamingChannelList></StreamingSetting>"
         "</DeviceInfo>"));
 
     quillon_host::HostCameraConfig host;
     host.port = camera.WebPort();
-    host.codec = kCodecJpeg;
-    host.parameters = {"(none)", GetParam()};
+    host.codec = codec;
+    host.parameters = {"(none)", transport};
     quillon_host::CHostDebugSink debug;
     quillon_host::CHostFramePool pool(64);
     quillon_host::CHostDriverSettings settings(host);
@@ -56,13 +65,21 @@ TEST_P(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
     std::uint32_t state = 0, reserved = 0;
     capture->GetChannelState(0, &state, &reserved, text, sizeof text);
     ASSERT_TRUE(arrived) << text;
-    EXPECT_EQ(std::string(text).find(" over TCP (asked) |") != std::string::npos, std::string(GetParam()) == "tcp")
-        << text;
+    const char* expected = transport == "tcp" ? " over TCP (asked) |" : tcpOnly ? " over TCP (UDP refused) |" : nullptr;
+    if (expected != nullptr) {
+        EXPECT_NE(std::string(text).find(expected), std::string::npos) << text;
+    } else {
+        EXPECT_EQ(std::string(text).find(" over TCP"), std::string::npos) << text;
+    }
     for (const auto& frame : sink.Frames()) {
-        EXPECT_EQ(frame.fourCC, kFourCCJpeg);
-        EXPECT_EQ(frame.width, 160u);  // what the server sends, not what was asked
-        EXPECT_EQ(frame.height, 120u);
+        EXPECT_EQ(frame.width, h264 ? 320u : 160u);  // what the server sends, not what was asked
+        EXPECT_EQ(frame.height, h264 ? 240u : 120u);
         ASSERT_GT(frame.data.size(), 4u);
+        if (h264) {
+            EXPECT_TRUE(frame.fourCC == kFourCCH264Key || frame.fourCC == kFourCCH264);
+            continue;
+        }
+        EXPECT_EQ(frame.fourCC, kFourCCJpeg);
         EXPECT_EQ(frame.data[0], 0xFF);
         EXPECT_EQ(frame.data[1], 0xD8);
         EXPECT_EQ(frame.data[frame.data.size() - 2], 0xFF);
@@ -72,7 +89,9 @@ TEST_P(ChannelGstInteropTest, JpegFramesFromGStreamersServer) {
     face.Uninit();
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, ChannelGstInteropTest, ::testing::Values("auto", "tcp"));
+INSTANTIATE_TEST_SUITE_P(CodecsAndTransports, ChannelGstInteropTest,
+                         ::testing::Combine(::testing::Values(kCodecJpeg, kCodecH264),
+                                            ::testing::Values("auto", "tcp")));
 
 }  // namespace
 }  // namespace kestrel

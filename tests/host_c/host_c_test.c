@@ -300,6 +300,8 @@ static const AnyFn kStreamPoolTable[] = {(AnyFn)HostDestroy, (AnyFn)HostZero, (A
                                          (AnyFn)StreamPoolRelease};
 
 static uint16_t g_cameraPort;
+/* What the streaming channel's state text must name, if anything. */
+static const char* g_expectedTransport;
 static uint16_t MEMBER_CALL StreamCameraPort(void* self) { (void)self; return g_cameraPort; }
 static uint32_t MEMBER_CALL StreamCameraCodec(void* self) { (void)self; return 3; /* H.264 */ }
 static const char* MEMBER_CALL StreamCameraPassword(void* self) { (void)self; return "admin"; }
@@ -457,6 +459,12 @@ static void ReactInsideACallback(enum Reaction reaction) {
     CHECK(sink.result);
     if (reaction == kReactReconfigure) {
         CHECK(WaitSeconds(&sink.frames, 20, 20));  /* the channel streams on */
+        char text[512] = {0};
+        uint32_t state = 9, reserved = 0;
+        CHECK(SLOT(sink.capture, kCaptureGetChannelState, ChannelStateFn)(sink.capture, 0, &state, &reserved,
+                                                                          text, sizeof text));
+        CHECK(state == 0);
+        if (g_expectedTransport) CHECK(strstr(text, g_expectedTransport) != NULL);
         CHECK(SLOT(sink.capture, kCaptureStopChannel, IndexFn)(sink.capture, 0));
     } else {
         atomic_int never = 0;
@@ -547,6 +555,8 @@ int main(int argc, char** argv) {
     RunCapabilityQuery(argc > 1 ? (uint16_t)atoi(argv[1]) : 0);
     if (argc > 1) {
         g_cameraPort = (uint16_t)atoi(argv[1]);
+        /* "udp-refused": the camera answers a UDP SETUP with 461, so RTP comes over TCP. */
+        if (argc > 2 && strcmp(argv[2], "udp-refused") == 0) g_expectedTransport = " over TCP (UDP refused) |";
         ReactInsideACallback(kReactStop);
         ReactInsideACallback(kReactReconfigure);
         ReactInsideACallback(kReactDelete);
