@@ -79,7 +79,7 @@ session=$(curl -s -D - -o /dev/null -d 'version=1.0&action=login&userName=admin&
   "http://127.0.0.1:$web/System.xml" | sed -n 's/^sessionID: *\([^\r]*\).*/\1/Ip')
 url="rtsp://127.0.0.1:$rtsp/StreamingSetting?version=1.0&action=getRTSPStream&sessionID=$session&ChannelID=1&ChannelName=Channel1"
 
-declare -a rows
+rows=()
 for n in $counts; do
   "$bin/quillon-capture" capture --address 127.0.0.1 --port "$web" --cameras "$n" --codec h264 \
     --size 704x576 --fps 25 --rtsp-transport tcp --duration "$seconds" --connect-timeout 30 --discard --quiet \
@@ -119,7 +119,7 @@ for n in $counts; do
   rows+=("| $n | $capture_percent% | $capture_per% | $capture_tcp | ${frames:-?} | ${losses:-?} | $ffmpeg_percent% | $ffmpeg_per% | $ffmpeg_tcp | $ratio |")
 done
 
-declare -a fallback_rows
+fallback_rows=()
 if [ "$fallback_channels" -gt 0 ]; then
   for fault in refuse-udp blackhole-udp; do
     [ "$(control "$fault on")" = OK ] || { echo "load-tcp: the simulator refused $fault" >&2; exit 1; }

@@ -29,8 +29,14 @@ public:
     // The local ports the media port is chosen from, lowest first.
     static constexpr std::uint16_t kFirstMediaPort = 3556;
     static constexpr std::uint16_t kLastMediaPort = 4555;
-    // How long a candidate port must stay free of a stream before it is taken.
-    static constexpr std::uint32_t kStrayPacketWaitMs = 1000;
+    // How long a candidate port must stay free of a stream before it is taken. Short, because it
+    // delays every first frame, and enough: a stream still running to the port from an earlier
+    // session sends each picture as soon as it is made, and two of its packets in sequence mark
+    // it, so one at 5 frames per second or more shows within the wait. One that slips through
+    // (slower, or paused) still never reaches the host: the SETUP answer names the session's SSRC
+    // and source port, and the source filter drops every other source; where the camera names no
+    // SSRC, the SSRCs seen during the wait are never latched.
+    static constexpr std::uint32_t kStrayPacketWaitMs = 200;
     // Ports passed over for a stream found running there, at most, per connection attempt.
     static constexpr std::uint32_t kMaxBusyPorts = 4;
 

@@ -177,7 +177,7 @@ bool CBaseRTSPChannel::StartInterleavedReceiver() {
     m_interleavedStop.store(false);
     m_connectionLost.store(false);
     if (m_interleavedThread.Start([this] { ReceiveInterleaved(); }, platform::ThreadPriority::kAboveNormal)) return true;
-    m_status.SetFailure(DescribeThreadFailure("the receive thread"));
+    m_status.SetFailure(DescribeThreadFailure("the interleaved receive thread"));
     return false;
 }
 

@@ -142,8 +142,10 @@ TEST_P(ChannelPeerTest, ThreadThatCannotBeCreatedFailsOnlyThatChannelAndSaysWhy)
         // The worker goes ahead; its first attempt's receive thread does not.
         platform::FailThreadCreations(1, 1);
         EXPECT_TRUE(second->StartChannel(0, &secondSink, &channelSettings));
-        EXPECT_TRUE(WaitForCondition(*second, "connecting: the receive thread could not be created (the process "
-                                              "is out of threads or address space)"));
+        const std::string thread = *GetParam().rtspTransport != '\0' ? "the interleaved receive thread"
+                                                                       : "the receive thread";
+        EXPECT_TRUE(WaitForCondition(*second, "connecting: " + thread + " could not be created (the process "
+                                                                        "is out of threads or address space)"));
         platform::FailThreadCreations(0, 0);
     } else {
         EXPECT_TRUE(second->StartChannel(0, &secondSink, &channelSettings));
