@@ -61,9 +61,11 @@ bool CBaseRTSPChannel::CreateSession() {
 }
 
 void CBaseRTSPChannel::CloseSession() {
+    // The BYE belongs to a session that got as far as its media.
+    const bool streamed = m_interleavedThread.IsStarted();
     StopInterleavedReceiver();
     if (m_client) {
-        if (m_interleaved.load()) {
+        if (streamed) {
             const auto bye = BuildRTCPBye(m_ownSsrc);
             m_client->SendInterleaved(m_rtcpChannel, bye.data(), bye.size());
         }

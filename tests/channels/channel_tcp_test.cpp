@@ -151,8 +151,11 @@ TEST_F(TcpTransportTest, KeepAliveAnswersBetweenFramesHoldTheSession) {
     EXPECT_EQ(channel->GetState(), kChannelStreaming);
     const std::string status = channel->GetStatusText();
     EXPECT_EQ(Counter(status, "resyncs"), 0) << status;
-    // The camera's RTCP reached the channel over its RTCP channel and was answered there.
+    // The camera's RTCP reached the channel over its RTCP channel and was answered there; the
+    // stop says goodbye there too.
     EXPECT_NE(camera->Execute("rtcp").find("rr:"), std::string::npos) << camera->Execute("rtcp");
+    channel->Stop();
+    EXPECT_NE(camera->Execute("rtcp").find("bye:"), std::string::npos) << camera->Execute("rtcp");
 }
 
 TEST_F(TcpTransportTest, StopIsBoundedWhileTheCameraStallsOnTcp) {
