@@ -5,7 +5,9 @@
 # Prints per N the driver's CPU (user+sys) and resident memory per channel, its threads, the
 # frames delivered and lost by cause and the time to the first frame, and ffmpeg's CPU per stream.
 # Per channel also: threads and address space (VmSize), each as the growth over a one-channel
-# process, and the stop time (median, and all channels stopped one after another).
+# process, and the stop time (median, and all channels stopped one after another). The captures
+# run with MALLOC_ARENA_MAX=2: 64-bit glibc reserves 64 MiB per malloc arena, up to 8 per core,
+# which would hide the driver's own reservations (a 32-bit process has 1 MiB arenas).
 #   scripts/load.sh [seconds per run, default 40] [counts, default "16 64 256"]
 # CPU and memory are measured over the steady part of each run, after the first 10 s.
 set -euo pipefail
@@ -61,6 +63,7 @@ per() {  # per VALUE COUNT DECIMALS
 }
 
 # One channel, to count what each further channel adds: threads and address space.
+export MALLOC_ARENA_MAX=2
 "$bin/quillon-capture" capture --address 127.0.0.1 --port "$web" --cameras 1 --codec h264 --size 704x576 \
   --fps 25 --duration 8 --discard --quiet >"$work/capture-base.out" 2>&1 &
 pid=$!
@@ -92,7 +95,7 @@ for n in $counts; do
   rate=$(sed -n 's/.*, \([0-9.]*\) fps per channel.*/\1/p' <<<"$summary")
   first=$(sed -n 's/.*first frame median \([0-9.]*\) s, worst \([0-9.]*\) s.*/\1 \/ \2 s/p' <<<"$summary")
   losses=$(sed -n 's/.*; losses: \(.*\); signal lost.*/\1/p' <<<"$summary")
-  stops=$(sed -n 's/^stop: .* median \([0-9]*\) ms, worst \([0-9]*\) ms; all in \([0-9.]*\) s.*/\1 ms \/ \3 s/p' \
+  stops=$(sed -n 's/^stop: .* median \([0-9.]*\) ms, worst \([0-9.]*\) ms; all in \([0-9.]*\) s.*/\1 ms \/ \3 s/p' \
     "$work/capture-$n.out")
   rows+=("$(printf '| %s | %s%% | %s%% | %s MiB | %s | %s | %s MiB | %s (%s fps per channel) | %s | %s | %s |' "$n" \
     "$cpu_percent" "$(per "$cpu_percent" "$n" 2)" "$(per "$rss_kb" $((n * 1024)) 2)" "$threads" \
@@ -101,6 +104,7 @@ for n in $counts; do
   grep -v '^driver message\|^camera [0-9]* driver message' "$work/capture-$n.out" | tail -3
 done
 
+unset MALLOC_ARENA_MAX
 session=$(curl -s -D - -o /dev/null -d 'version=1.0&action=login&userName=admin&password=admin' \
   "http://127.0.0.1:$web/System.xml" | sed -n 's/^sessionID: *\([^\r]*\).*/\1/Ip')
 url="rtsp://127.0.0.1:$rtsp/StreamingSetting?version=1.0&action=getRTSPStream&sessionID=$session&ChannelID=1&ChannelName=Channel1"
@@ -125,7 +129,8 @@ echo
 echo "Quillon: one process, N driver objects with one H.264 channel each, ${clip_kbits} kbit/s per stream;"
 echo "CPU and memory over ${window} s of steady streaming; frames and losses over the whole ${seconds} s run."
 echo "Threads and address space per channel: the growth over a one-channel process (${base_threads} threads,"
-echo "$((base_vm_kb / 1024)) MiB VmSize). Stop: StopChannel's median, and every channel stopped one after another."
+echo "$((base_vm_kb / 1024)) MiB VmSize; malloc arenas capped at 2). Stop: StopChannel's median, and every channel"
+echo "stopped one after another."
 echo
 echo "| channels | CPU (user+sys, % of one core) | CPU per channel | RSS per channel | threads | threads per channel | address space per channel | frames delivered | lost by cause | first frame median / worst | stop median / all |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|"

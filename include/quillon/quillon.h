@@ -154,6 +154,12 @@ public:
     virtual ICameraSettings* GetCameraSettings() = 0;
     virtual std::uint32_t GetParameterCount() = 0;  // not used by the driver
     // Keyed parameters from 1; null past the last one. "(none)" counts as absent.
+    //   1  "1": a JPEG camera streams MJPEG over HTTP; anything else: RTP over RTSP.
+    //   2  the RTSP transport of RTP, in any letter case: "udp" (only UDP), "tcp" (RTP inside
+    //      the RTSP connection, RFC 2326 section 10.12) or "auto"; absent or anything else means
+    //      auto: UDP first, then TCP when the camera refuses UDP (461) or no RTP packet arrives
+    //      within 2 to 3 s of PLAY. A channel that needed TCP keeps it at its reconnections until
+    //      the host starts it again.
     virtual const char* GetParameter(std::uint32_t key) = 0;
 };
 
@@ -309,7 +315,9 @@ public:
     // NUL-terminated: the channel's condition ("streaming H.264 704x576 25.0 fps 3.9 Mbit/s",
     // "connecting: web API login refused (HTTP 401)", "no frames for 6 s from 10.1.2.3 (...)"),
     // then " | " and its counters ("packets N, gaps N, frames N, refused N, no buffer N,
-    // kernel drops N").
+    // kernel drops N, ..."). RTP inside the RTSP connection says so and why ("streaming ...
+    // 3.9 Mbit/s over TCP (no UDP arrived)", "(UDP refused)" or "(asked)"); kernel drops then
+    // read "n/a", and "resyncs N" counts the runs of bytes skipped on the connection.
     virtual bool GetChannelState(std::uint32_t channel, std::uint32_t* state,
                                  std::uint32_t* reserved, char* text, std::uint32_t textSize) = 0;
     virtual bool Reserved1(std::uint32_t a, std::uint32_t b, std::uint32_t c) = 0;  // false

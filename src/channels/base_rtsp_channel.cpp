@@ -143,7 +143,13 @@ bool CBaseRTSPChannel::SetUpTransport() {
         m_client->SetInterleaved(true);
         if (IsStopSet()) return false;
     }
-    if (!Request(RTSPMethod::kSetup, "SETUP")) return false;
+    if (!Request(RTSPMethod::kSetup, "SETUP")) {
+        // A camera that cannot carry RTP over TCP either: the next attempt is UDP's again,
+        // rather than TCP for ever after one silent UDP session.
+        if (m_choice == RTSPTransportChoice::kAuto && IsTransportRefusal(m_client->GetResponse().statusCode))
+            m_tcpReason.store(TcpReason::kNone);
+        return false;
+    }
     const RTSPResponse& answer = m_client->GetResponse();
     // RFC 2326 section 12.39: the server may choose other channels than those asked for.
     m_rtpChannel = answer.interleavedNamed ? answer.interleavedRtp : 0;
@@ -171,7 +177,7 @@ bool CBaseRTSPChannel::StartInterleavedReceiver() {
     m_interleavedStop.store(false);
     m_connectionLost.store(false);
     if (m_interleavedThread.Start([this] { ReceiveInterleaved(); }, platform::ThreadPriority::kAboveNormal)) return true;
-    m_status.SetFailure("no thread for the interleaved stream");
+    m_status.SetFailure(DescribeThreadFailure("the interleaved receive thread"));
     return false;
 }
 

@@ -13,24 +13,39 @@ constexpr unsigned kRtpVersion = 2;
 bool IsTokenChar(char c) { return (c >= 'A' && c <= 'Z') || c == '_' || c == '-'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A status line "RTSP/1.0 200 OK" or a request line "GET_PARAMETER rtsp://cam/ RTSP/1.0",
-// complete or, when `complete` is false, as far as it has come.
-bool IsStartLine(std::string_view line, bool complete) {
-    if (line.substr(0, kVersionPrefix.size()) == kVersionPrefix.substr(0, line.size())) {
-        if (!complete) return true;
-        const std::size_t blank = line.find(' ');
-        return blank != std::string_view::npos && line.size() >= blank + 4 && IsDigit(line[blank + 1]) &&
-               IsDigit(line[blank + 2]) && IsDigit(line[blank + 3]);
-    }
+// The longest request word a server may send (GET_PARAMETER, SET_PARAMETER, REDIRECT, ...).
+constexpr std::size_t kMaxMethodLength = 32;
+
+// Whether `rest` begins with a status line "RTSP/1.0 200 OK" or a request line
+// "GET_PARAMETER rtsp://cam/ RTSP/1.0": kItem with `lineEnd` when the whole line is there, kMore
+// when what is there could still become one. Garbage is told from the first bytes that cannot
+// belong to such a line, so skipping it costs little per byte.
+CInterleavedReader::Start CheckStartLine(std::string_view rest, std::size_t& lineEnd) {
+    using Start = CInterleavedReader::Start;
     std::size_t position = 0;
-    while (position < line.size() && IsTokenChar(line[position])) ++position;
-    if (position == 0) return false;
-    if (position == line.size()) return !complete;
-    if (line[position] != ' ') return false;
-    for (char c : line.substr(position)) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    const bool status = rest.substr(0, kVersionPrefix.size()) == kVersionPrefix.substr(0, rest.size());
+    if (!status) {
+        while (position < rest.size() && IsTokenChar(rest[position])) ++position;
+        if (position == 0 || position > kMaxMethodLength) return Start::kGarbage;
+        if (position == rest.size()) return Start::kMore;
+        if (rest[position] != ' ') return Start::kGarbage;
     }
-    return !complete || line.find(" RTSP/", position) != std::string_view::npos;
+    for (;; ++position) {
+        if (position >= CInterleavedReader::kMaxLineLength) return Start::kGarbage;
+        if (position == rest.size()) return Start::kMore;
+        const unsigned char c = static_cast<unsigned char>(rest[position]);
+        if (c == '\r' || c == '\n') break;
+        if (c < 0x20 || c == 0x7F) return Start::kGarbage;
+    }
+    lineEnd = position;
+    const std::string_view line = rest.substr(0, lineEnd);
+    if (status) {
+        const std::size_t blank = line.find(' ');
+        const bool code = blank != std::string_view::npos && line.size() >= blank + 4 && IsDigit(line[blank + 1]) &&
+                          IsDigit(line[blank + 2]) && IsDigit(line[blank + 3]);
+        return code ? Start::kItem : Start::kGarbage;
+    }
+    return line.find(" RTSP/") != std::string_view::npos ? Start::kItem : Start::kGarbage;
 }
 
 bool CouldStartItem(char c) { return c == CInterleavedReader::kFrameMark || (c >= 'A' && c <= 'Z'); }
@@ -102,12 +117,9 @@ CInterleavedReader::Start CInterleavedReader::TryFrame(std::string_view rest, In
 }
 
 CInterleavedReader::Start CInterleavedReader::TryMessage(std::string_view rest, InterleavedItem& item) const {
-    const std::size_t lineEnd = rest.substr(0, kMaxLineLength).find_first_of("\r\n");
-    if (lineEnd == std::string_view::npos) {
-        if (rest.size() >= kMaxLineLength || !IsStartLine(rest, false)) return Start::kGarbage;
-        return Start::kMore;
-    }
-    if (!IsStartLine(rest.substr(0, lineEnd), true)) return Start::kGarbage;
+    std::size_t lineEnd = 0;
+    const Start line = CheckStartLine(rest, lineEnd);
+    if (line != Start::kItem) return line;
     const RTSPFraming framing = CRTSPResponseParser::FrameResponse(rest);
     switch (framing.status) {
     case RTSPFraming::Status::kComplete:

@@ -45,9 +45,10 @@ public:
     std::size_t Buffered() const { return m_buffer.size() - m_begin; }
     std::uint64_t Resyncs() const { return m_resyncs; }
 
-private:
+    // What the bytes at the reader's position are.
     enum class Start { kItem, kMore, kGarbage };
 
+private:
     Start TryFrame(std::string_view rest, InterleavedItem& item) const;
     Start TryMessage(std::string_view rest, InterleavedItem& item) const;
     void SkipGarbage();

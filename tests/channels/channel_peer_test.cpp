@@ -22,7 +22,8 @@ using namespace ipcapture;
 struct PeerCase {
     const char* name;
     std::uint32_t codec;
-    const char* transport;
+    const char* transport;      // host parameter 1
+    const char* rtspTransport;  // host parameter 2
     std::uint32_t keyCode;
 };
 
@@ -40,7 +41,7 @@ protected:
         cameraCameUp = true;
         host.port = camera.WebPort();
         host.codec = GetParam().codec;
-        host.parameters = {GetParam().transport};
+        host.parameters = {GetParam().transport, GetParam().rtspTransport};
         settings = std::make_unique<quillon_host::CHostDriverSettings>(host);
         ASSERT_TRUE(face.Init(&debug, &pool, settings.get()));
     }
@@ -79,6 +80,9 @@ TEST_P(ChannelPeerTest, FramesArriveAndStopIsBoundedWhileDescribeHangs) {
     ASSERT_TRUE(sink.WaitForFrames(5, 20s));
     EXPECT_EQ(sink.Frames().front().fourCC, GetParam().keyCode);
     EXPECT_EQ(sink.Frames().front().width, 704u);
+    if (*GetParam().rtspTransport != '\0') {
+        EXPECT_NE(Condition(*capture).find(" over TCP (asked)"), std::string::npos) << Condition(*capture);
+    }
     EXPECT_TRUE(capture->StopChannel(0));
 
     if (GetParam().codec != kCodecH264) return;
@@ -138,8 +142,10 @@ TEST_P(ChannelPeerTest, ThreadThatCannotBeCreatedFailsOnlyThatChannelAndSaysWhy)
         // The worker goes ahead; its first attempt's receive thread does not.
         platform::FailThreadCreations(1, 1);
         EXPECT_TRUE(second->StartChannel(0, &secondSink, &channelSettings));
-        EXPECT_TRUE(WaitForCondition(*second, "connecting: the receive thread could not be created (the process "
-                                              "is out of threads or address space)"));
+        const std::string thread = *GetParam().rtspTransport != '\0' ? "the interleaved receive thread"
+                                                                       : "the receive thread";
+        EXPECT_TRUE(WaitForCondition(*second, "connecting: " + thread + " could not be created (the process "
+                                                                        "is out of threads or address space)"));
         platform::FailThreadCreations(0, 0);
     } else {
         EXPECT_TRUE(second->StartChannel(0, &secondSink, &channelSettings));
@@ -153,8 +159,9 @@ TEST_P(ChannelPeerTest, ThreadThatCannotBeCreatedFailsOnlyThatChannelAndSaysWhy)
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ChannelPeerTest,
-                         ::testing::Values(PeerCase{"H264", kCodecH264, "", kFourCCH264Key},
-                                           PeerCase{"MjpegHttp", kCodecJpeg, "1", kFourCCJpeg}),
+                         ::testing::Values(PeerCase{"H264", kCodecH264, "", "", kFourCCH264Key},
+                                           PeerCase{"H264OverTcp", kCodecH264, "", "tcp", kFourCCH264Key},
+                                           PeerCase{"MjpegHttp", kCodecJpeg, "1", "", kFourCCJpeg}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -55,10 +55,10 @@ bool ParseRange(const std::string& text, unsigned low, unsigned limit, std::uint
     return true;
 }
 
-// One transport-spec: "RTP/AVP[/UDP|/TCP];unicast;client_port=..|interleaved=..;...".
-bool ParseOneTransport(const std::string& spec, unsigned track, bool udpAllowed,
+// One transport of the list: "RTP/AVP[/UDP|/TCP];unicast;client_port=..|interleaved=..;...".
+bool ParseOneTransport(const std::string& transport, unsigned track, bool udpAllowed,
                        RtspServer::TransportChoice& choice) {
-    std::vector<std::string> parts = Split(spec, ';');
+    std::vector<std::string> parts = Split(transport, ';');
     const std::string protocol = Lower(Trim(parts[0]));
     if (protocol == "rtp/avp/tcp") choice.interleaved = true;
     else if (protocol != "rtp/avp" && protocol != "rtp/avp/udp") return false;
@@ -185,9 +185,9 @@ bool RtspServer::Respond(Connection& connection, const std::shared_ptr<Interleav
 }
 
 bool RtspServer::ParseTransport(const std::string& header, unsigned track, bool udpAllowed, TransportChoice& choice) {
-    for (const std::string& spec : Split(header, ',')) {
+    for (const std::string& transport : Split(header, ',')) {
         choice = TransportChoice();
-        if (ParseOneTransport(spec, track, udpAllowed, choice)) return true;
+        if (ParseOneTransport(transport, track, udpAllowed, choice)) return true;
     }
     choice = TransportChoice();
     return false;

@@ -433,8 +433,8 @@ std::string CCaptureRun::StopLine() const {
     }
     if (stops.empty()) return "stop: no channel was started";
     std::sort(stops.begin(), stops.end());
-    return "stop: " + std::to_string(stops.size()) + " channels, median " + Fixed(stops[stops.size() / 2] * 1000, 0) +
-           " ms, worst " + Fixed(stops.back() * 1000, 0) + " ms; all in " + Fixed(m_stoppingSeconds, 2) + " s " +
+    return "stop: " + std::to_string(stops.size()) + " channels, median " + Fixed(stops[stops.size() / 2] * 1000, 1) +
+           " ms, worst " + Fixed(stops.back() * 1000, 1) + " ms; all in " + Fixed(m_stoppingSeconds, 2) + " s " +
            (m_options.stopOneByOne ? "one after another" : "side by side");
 }
 
