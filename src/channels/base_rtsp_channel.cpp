@@ -12,8 +12,12 @@
 namespace kestrel {
 namespace {
 
-// RFC 2326 section 11.3.16 461 Unsupported Transport; some cameras say 406 Not Acceptable.
-bool IsTransportRefusal(std::int32_t status) { return status == 461 || status == 406; }
+constexpr std::int32_t kStatusUnsupportedTransport = 461;  // RFC 2326 section 11.3.16
+constexpr std::int32_t kStatusNotAcceptable = 406;         // what some cameras say instead
+
+bool IsTransportRefusal(std::int32_t status) {
+    return status == kStatusUnsupportedTransport || status == kStatusNotAcceptable;
+}
 
 }  // namespace
 

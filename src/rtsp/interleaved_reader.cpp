@@ -88,8 +88,12 @@ bool CInterleavedReader::Next(InterleavedItem& item) {
         const Start start = rest[0] == kFrameMark ? TryFrame(rest, item) : TryMessage(rest, item);
         switch (start) {
         case Start::kItem:
-            m_begin += item.kind == InterleavedItem::Kind::kFrame ? kFrameHeaderLength + item.data.size()
-                                                                  : item.data.size();
+            if (item.kind == InterleavedItem::Kind::kFrame) {
+                if (!m_inGarbage) ExpectChannel(item.channel);
+                m_begin += kFrameHeaderLength + item.data.size();
+            } else {
+                m_begin += item.data.size();
+            }
             m_inGarbage = false;
             return true;
         case Start::kMore:
@@ -105,13 +109,14 @@ CInterleavedReader::Start CInterleavedReader::TryFrame(std::string_view rest, In
     if (rest.size() < kFrameHeaderLength + 1) return Start::kMore;
     const std::size_t length = std::size_t(static_cast<unsigned char>(rest[2])) << 8 |
                                static_cast<unsigned char>(rest[3]);
-    // Every channel carries RTP or RTCP; a payload of another version means the length or
-    // the mark itself was out of step.
-    if (length == 0 || static_cast<unsigned char>(rest[kFrameHeaderLength]) >> 6 != kRtpVersion)
+    if (length == 0) return Start::kGarbage;
+    const std::uint8_t channel = static_cast<std::uint8_t>(rest[1]);
+    if (m_inGarbage &&
+        (!ChannelSeen(channel) || static_cast<unsigned char>(rest[kFrameHeaderLength]) >> 6 != kRtpVersion))
         return Start::kGarbage;
     if (rest.size() < kFrameHeaderLength + length) return Start::kMore;
     item.kind = InterleavedItem::Kind::kFrame;
-    item.channel = static_cast<std::uint8_t>(rest[1]);
+    item.channel = channel;
     item.data = rest.substr(kFrameHeaderLength, length);
     return Start::kItem;
 }

@@ -98,6 +98,9 @@ bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
     }
     m_receiveBuffer.clear();
     m_reader.Clear();
+    // The channels SETUP asks for; those the server chooses instead are added by its answer.
+    m_reader.ExpectChannel(0);
+    m_reader.ExpectChannel(1);
     m_earlyFrames.clear();
     m_connected = true;
     return true;
@@ -318,7 +321,13 @@ bool CBaseRTSPClient::Transact(RTSPMethod method) {
     std::string_view text;
     const std::uint32_t cseq = m_parser.GetResponse().cseq;
     if (!(m_settings.interleaved ? ReceiveInterleavedResponse(cseq, text) : ReceiveResponse(cseq, text))) return false;
-    return m_parser.ParseResponse(method, text);
+    const bool parsed = m_parser.ParseResponse(method, text);
+    const RTSPResponse& response = m_parser.GetResponse();
+    if (method == RTSPMethod::kSetup && response.interleavedNamed) {
+        m_reader.ExpectChannel(response.interleavedRtp);
+        m_reader.ExpectChannel(response.interleavedRtcp);
+    }
+    return parsed;
 }
 
 bool CBaseRTSPClient::Post(RTSPMethod method) {

@@ -3,8 +3,10 @@
 // with Basic or Digest credentials once.
 //
 // Threading: one thread (the channel's worker) makes every call, except Interrupt(), which any
-// thread may call to cut a blocked Connect or exchange short. Failures are false results; no
-// exception leaves the client and it writes no messages.
+// thread may call to cut a blocked Connect or exchange short, and, while an interleaved session
+// streams, ReceiveInterleaved and SendInterleaved, which one receiving thread calls beside the
+// owner's Post. Failures are false results; no exception leaves the client and it writes no
+// messages.
 #ifndef QUILLON_RTSP_RTSP_CLIENT_H
 #define QUILLON_RTSP_RTSP_CLIENT_H
 

@@ -71,8 +71,12 @@ TEST(InterleavedReaderTest, SplitsFramesAndMessagesHoweverTheBytesArrive) {
         {"frame length too short: the rest of the packet is skipped",
          Frame(0, 40).substr(0, 3) + char(20) + Frame(0, 40).substr(4) + Frame(0, 16),
          {"F0:20", "F0:16"}, 1},
-        {"payload of no RTP version: the mark was out of step",
-         "$\x00\x00\x10"s + std::string(16, '\x11') + Frame(1, 16), {"F1:16"}, 1},
+        {"in step a frame is taken whatever its payload",
+         "$\x00\x00\x10"s + std::string(16, '\x11') + Frame(1, 16), {"F0:16", "F1:16"}, 0},
+        {"while resynchronising, a mark of a channel not seen in step is skipped",
+         Frame(0, 8) + "junk" + "$\x07\x00\x04\x80" "abc"s + Frame(0, 16), {"F0:8", "F0:16"}, 1},
+        {"while resynchronising, a mark before a payload of no RTP version is skipped",
+         Frame(0, 8) + "junk" + "$\x00\x00\x04\x11" "abc"s + Frame(0, 16), {"F0:8", "F0:16"}, 1},
         {"zero frame length", "$\x00\x00\x00"s + Frame(0, 16), {"F0:16"}, 1},
         {"a status line that is none", "RTSP/x\r\n\r\n" + Frame(0, 16), {"F0:16"}, 1},
         {"an answer whose Content-Length is unreadable",
@@ -81,6 +85,8 @@ TEST(InterleavedReaderTest, SplitsFramesAndMessagesHoweverTheBytesArrive) {
     for (const Case& c : cases) {
         for (std::size_t piece : {c.bytes.size(), std::size_t(1), std::size_t(7), std::size_t(1024)}) {
             CInterleavedReader reader;
+            reader.ExpectChannel(0);  // as the client does for the channels it asks for
+            reader.ExpectChannel(1);
             EXPECT_EQ(Feed(reader, c.bytes, piece), c.items) << c.comment << ", pieces of " << piece;
             EXPECT_EQ(reader.Resyncs(), c.resyncs) << c.comment << ", pieces of " << piece;
             EXPECT_EQ(reader.Buffered(), 0u) << c.comment << ", pieces of " << piece;
@@ -90,6 +96,7 @@ TEST(InterleavedReaderTest, SplitsFramesAndMessagesHoweverTheBytesArrive) {
 
 TEST(InterleavedReaderTest, WaitsForAnIncompleteItemAndNeverHoldsMoreThanOneItem) {
     CInterleavedReader reader;
+    reader.ExpectChannel(0);
     // A frame's header alone, then most of its payload: nothing yet, nothing lost.
     const std::string frame = Frame(0, 3000);
     reader.Append(frame.substr(0, 4));
@@ -107,6 +114,7 @@ TEST(InterleavedReaderTest, WaitsForAnIncompleteItemAndNeverHoldsMoreThanOneItem
          {std::string("RTSP/1.0 200 OK") + std::string(CInterleavedReader::kMaxLineLength, 'k'),
           "RTSP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(CInterleavedReader::kMaxMessageSize, 'b')}) {
         CInterleavedReader bounded;
+        bounded.ExpectChannel(0);
         for (std::size_t i = 0; i < endless.size(); i += 1000) {
             bounded.Append(std::string_view(endless).substr(i, 1000));
             Drain(bounded);
