@@ -98,8 +98,8 @@ public:
 
 private:
     void ReceiveLoop();
-    // Receives one datagram from the port's socket; true when one was handed to the listener.
-    bool ReceiveOne(std::vector<std::uint8_t>& buffer);
+    // Receives what the port's socket holds; true when a datagram was handed to the listener.
+    bool ReceiveQueued(std::vector<std::uint8_t>& buffer);
     void NotifyIdle();
 
     // Joins a receive thread left behind by a Close on that thread; called with `guard` held,

@@ -36,6 +36,7 @@ public:
     // or `timeoutMs` passes. `readable[i]` tells whether sockets[i] can be read. kNone: something
     // is readable or a wake came (then possibly nothing is readable); kTimedOut; kClosed: a socket
     // or the set is no longer usable; kInterrupted or kOther: a passing failure, wait again.
+    // With no sockets it is a pause that Wake ends.
     SocketError Wait(UdpSocket* const* sockets, std::size_t count, std::uint32_t timeoutMs, bool* readable);
 
     void Wake();

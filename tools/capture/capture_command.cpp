@@ -140,7 +140,10 @@ struct CaptureChannel {
     // Follows the state the driver reports: every return to streaming after an outage counts.
     void Observe(const ChannelReport& report) {
         last = report;
-        const bool streaming = report.present && report.state == 0;
+        // Connected is not yet streaming: a reconnection is quicker than the readings, and one
+        // made while the camera still sends nothing must not end the outage.
+        const bool streaming =
+            report.present && report.state == 0 && report.status.condition.rfind("connected", 0) != 0;
         if (streaming && outage) ++reconnections;
         outage = streamed && !streaming;
         streamed = streamed || streaming;
