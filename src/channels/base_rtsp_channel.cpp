@@ -190,13 +190,14 @@ bool CBaseRTSPChannel::StartInterleavedReceiver() {
 void CBaseRTSPChannel::StopInterleavedReceiver() {
     if (!m_interleavedThread.IsStarted()) return;
     m_interleavedStop.store(true);
+    m_client->WakeInterleaved();
     m_interleavedThread.Join();
 }
 
 void CBaseRTSPChannel::ReceiveInterleaved() {
     platform::SetCurrentThreadPriority(platform::ThreadPriority::kAboveNormal);
     while (!m_interleavedStop.load()) {
-        if (m_client->ReceiveInterleaved(*this, kInterleavedWaitMs) == InterleavedReceive::kClosed) {
+        if (m_client->ReceiveInterleaved(*this, platform::SocketWaitSet::kInfinite) == InterleavedReceive::kClosed) {
             m_connectionLost.store(true);
             return;
         }

@@ -44,8 +44,6 @@ public:
     // set up again over TCP. Seen at the worker's once-a-second pass, so 2 to 3 s: well under
     // the frame time-out, which would otherwise reconnect over UDP again.
     static constexpr std::uint32_t kUdpSilenceMs = 2000;
-    // How often the interleaved receive thread looks at its stop request while no byte comes.
-    static constexpr std::uint32_t kInterleavedWaitMs = 200;
 
     CBaseRTSPChannel(std::uint32_t channel, IDriver* driver, ipcapture::IChannelSink* sink);
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/host_resolver.h"
-#include "platform/udp_wait_set.h"
+#include "platform/socket_wait_set.h"
 
 namespace kestrel {
 namespace {
@@ -156,7 +156,7 @@ void CUDPPort::ReceiveLoop() {
         platform::UdpSocket* sockets[2] = {&m_socket, companion ? &companion->CompanionSocket() : nullptr};
         bool readable[2] = {false, false};
         const std::uint32_t idleTimeout = m_selectTimeoutMs.load();
-        std::uint32_t timeout = platform::UdpWaitSet::kInfinite;
+        std::uint32_t timeout = platform::SocketWaitSet::kInfinite;
         if (idleTimeout != 0) {
             const auto idle = std::chrono::steady_clock::now() - lastActivity;
             const auto left = std::chrono::milliseconds(idleTimeout) -

@@ -21,7 +21,7 @@
 #include "platform/thread.h"
 #include "platform/sockets.h"
 #include "platform/udp_socket.h"
-#include "platform/udp_wait_set.h"
+#include "platform/socket_wait_set.h"
 
 namespace kestrel {
 
@@ -114,7 +114,7 @@ private:
     std::atomic<IUDPPortCompanion*> m_companion{nullptr};
     platform::UdpSocket m_socket;
     // Opened with the first Open, kept for the port's life; Close and SetCompanion wake it.
-    platform::UdpWaitSet m_waitSet;
+    platform::SocketWaitSet m_waitSet;
     std::uint16_t m_port = 0;
     bool m_closing = false;  // a Close is joining the thread outside the lock
     std::unique_ptr<platform::Thread> m_thread;

@@ -59,6 +59,7 @@ public:
 
 private:
     friend class TcpListener;
+    friend class SocketWaitSet;
     explicit TcpSocket(NativeSocket handle) : m_handle(handle) {}
 
     NativeSocket m_handle = kInvalidSocket;

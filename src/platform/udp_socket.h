@@ -63,7 +63,7 @@ public:
     void Close();
 
 private:
-    friend class UdpWaitSet;
+    friend class SocketWaitSet;
 
     // Wide enough for a POSIX descriptor and a Windows SOCKET handle.
     std::intptr_t m_handle = -1;

@@ -82,6 +82,7 @@ bool CBaseRTSPClient::Connect(const RTSPConnectSettings& settings) {
     std::uint32_t receiveTimeout = m_settings.receiveTimeout != 0 ? m_settings.receiveTimeout : kDefaultReceiveTimeout;
     {
         std::lock_guard<std::mutex> lock(m_socketLock);
+        if (m_waitSet.Open() != platform::SocketError::kNone) return false;
         if (m_socket.Create() != platform::SocketError::kNone) return false;
     }
     std::uint32_t address = 0;
@@ -123,6 +124,13 @@ void CBaseRTSPClient::Interrupt() {
     m_interrupted = true;
     std::lock_guard<std::mutex> lock(m_socketLock);
     m_socket.Shutdown();
+    // Winsock's select does not return for a shutdown.
+    m_waitSet.Wake();
+}
+
+void CBaseRTSPClient::WakeInterleaved() {
+    std::lock_guard<std::mutex> lock(m_socketLock);
+    m_waitSet.Wake();
 }
 
 std::uint32_t CBaseRTSPClient::GetSessionTimeout() const {
@@ -415,7 +423,12 @@ InterleavedReceive CBaseRTSPClient::ReceiveInterleaved(IInterleavedSink& sink, s
     if (!m_connected || m_interrupted) return InterleavedReceive::kClosed;
     // What an exchange left in the reader (the packets behind PLAY's answer) comes first.
     if (DispatchBuffered(sink)) return InterleavedReceive::kReceived;
-    const platform::SocketError error = ReceiveIntoReader(waitMs);
+    bool readable = false;
+    const platform::SocketError waited = m_waitSet.Wait(m_socket, waitMs, readable);
+    if (waited == platform::SocketError::kClosed) return InterleavedReceive::kClosed;
+    // A wake, the time-out, or a passing failure of the wait.
+    if (!readable) return m_interrupted ? InterleavedReceive::kClosed : InterleavedReceive::kIdle;
+    const platform::SocketError error = ReceiveIntoReader(0);
     if (error == platform::SocketError::kTimedOut) return InterleavedReceive::kIdle;
     if (error != platform::SocketError::kNone) return InterleavedReceive::kClosed;
     DispatchBuffered(sink);

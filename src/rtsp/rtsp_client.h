@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/socket_wait_set.h"
 #include "platform/tcp_socket.h"
 #include "rtsp/interleaved_reader.h"
 #include "rtsp/rtsp_response_parser.h"
@@ -108,8 +109,11 @@ public:
     bool Post(RTSPMethod method);
     // Waits up to `waitMs` for bytes and hands every complete packet in them to `sink`. Answers
     // are counted (AnswersTaken) and a server's own requests answered. kClosed when the
-    // connection ended, failed or was interrupted.
+    // connection ended, failed or was interrupted. kIdle also after WakeInterleaved. `waitMs`
+    // may be platform::SocketWaitSet::kInfinite.
     InterleavedReceive ReceiveInterleaved(IInterleavedSink& sink, std::uint32_t waitMs);
+    // Ends the wait of ReceiveInterleaved at once, or that of its next call; from any thread.
+    void WakeInterleaved();
     // One packet on `channel`; any thread, serialised with the requests. False when not sent.
     bool SendInterleaved(std::uint8_t channel, const std::uint8_t* data, std::size_t length);
     // Answers that reached ReceiveInterleaved; from any thread.
@@ -141,6 +145,9 @@ private:
     CnonceSource m_cnonceSource;
     platform::TcpSocket m_socket;
     std::mutex m_socketLock;  // guards m_socket's handle against Interrupt() while it closes
+    // The interleaved receive waits here so that a stop need not wait for a time-out; opened
+    // with the first connection (under m_socketLock), closed with the client.
+    platform::SocketWaitSet m_waitSet;
     std::atomic<bool> m_interrupted{false};
     // The socket library is counted per user, so the client holds its own reference.
     bool m_socketsStarted = false;

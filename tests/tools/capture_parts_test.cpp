@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "capture/channel_status.h"
 #include "capture/frame_file_sink.h"
@@ -32,10 +35,13 @@ TEST(ChannelStatusTest, ReadsConditionAndLossCountersTolerantly) {
          false, {}},
         {"", "", false, {}},
         // Counters the program does not know, or that do not read as "name N", are skipped.
-        {"streaming | packets 5, jitter 1.5 ms, gaps x, refused 7", "streaming", true, {0, 7, 0, 0}},
+        {"streaming | packets 5, jitter 1.5 ms, gaps x, refused 7", "streaming", true, {0, 7, 0, std::nullopt}},
+        // RTP over TCP: no kernel drops to count, which is not none.
+        {"streaming H.264 over TCP (asked) | packets 9, gaps 0, frames 2, refused 0, no buffer 0, kernel drops n/a, "
+         "foreign 0", "streaming H.264 over TCP (asked)", true, {0, 0, 0, std::nullopt}},
         {"streaming | packets 5, frames 2", "streaming", false, {}},
         // Stray spaces around items; an empty item; a number too large for 64 bits.
-        {"  no frames  |  gaps 1 ,, kernel drops 99999999999999999999999 ", "no frames", true, {1, 0, 0, 0}},
+        {"  no frames  |  gaps 1 ,, kernel drops 99999999999999999999999 ", "no frames", true, {1, 0, 0, std::nullopt}},
     };
     for (const Case& c : cases) {
         const ChannelStatus status = ParseChannelStatus(c.text);
@@ -46,6 +52,26 @@ TEST(ChannelStatusTest, ReadsConditionAndLossCountersTolerantly) {
         EXPECT_EQ(status.losses->refused, c.expected.refused) << c.text;
         EXPECT_EQ(status.losses->noBuffer, c.expected.noBuffer) << c.text;
         EXPECT_EQ(status.losses->kernelDrops, c.expected.kernelDrops) << c.text;
+    }
+}
+
+// The summary adds the channels' losses: kernel drops read "n/a" only when no channel counts them.
+TEST(ChannelStatusTest, SummedLossesSayKernelDropsDoNotApplyOnlyWhenNoChannelCountsThem) {
+    const std::string udp = "streaming | gaps 1, refused 0, no buffer 0, kernel drops 2";
+    const std::string tcp = "streaming over TCP (asked) | gaps 3, refused 0, no buffer 0, kernel drops n/a";
+    struct Case {
+        std::vector<std::string> lines;
+        const char* summary;
+    } cases[] = {
+        {{tcp}, "gaps 3, refused 0, no buffer 0, kernel drops n/a"},
+        {{tcp, tcp}, "gaps 6, refused 0, no buffer 0, kernel drops n/a"},
+        {{udp}, "gaps 1, refused 0, no buffer 0, kernel drops 2"},
+        {{tcp, udp, tcp}, "gaps 7, refused 0, no buffer 0, kernel drops 2"},
+    };
+    for (const Case& c : cases) {
+        ChannelLosses sum;
+        for (const std::string& line : c.lines) sum += *ParseChannelStatus(line).losses;
+        EXPECT_EQ(FormatLosses(sum), c.summary);
     }
 }
 
@@ -292,6 +318,9 @@ TEST(ProgressTest, LinesFitTheTerminalAndJsonCarriesTheSameFigures) {
     const std::string absent = ProgressJson(progress);
     EXPECT_NE(absent.find("\"state\":null"), std::string::npos) << absent;
     EXPECT_EQ(absent.find("sequence_gaps"), std::string::npos) << absent;
+    progress.losses = ChannelLosses{0, 0, 0, std::nullopt};  // over TCP
+    const std::string tcp = ProgressJson(progress);
+    EXPECT_NE(tcp.find("\"kernel_drops\":null,"), std::string::npos) << tcp;
 }
 
 using Bytes = std::vector<std::uint8_t>;

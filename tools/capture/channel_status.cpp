@@ -37,7 +37,10 @@ std::uint64_t* LossCounter(ChannelLosses& losses, const std::string& name) {
     if (name == "gaps") return &losses.gaps;
     if (name == "refused") return &losses.refused;
     if (name == "no buffer") return &losses.noBuffer;
-    if (name == "kernel drops") return &losses.kernelDrops;
+    if (name == "kernel drops") {
+        losses.kernelDrops = 0;
+        return &*losses.kernelDrops;
+    }
     return nullptr;
 }
 
@@ -47,7 +50,7 @@ ChannelLosses& ChannelLosses::operator+=(const ChannelLosses& other) {
     gaps += other.gaps;
     refused += other.refused;
     noBuffer += other.noBuffer;
-    kernelDrops += other.kernelDrops;
+    if (other.kernelDrops) kernelDrops = kernelDrops.value_or(0) + *other.kernelDrops;
     return *this;
 }
 
@@ -81,7 +84,7 @@ std::string FormatLosses(const std::optional<ChannelLosses>& losses) {
     if (!losses) return "not reported";
     return "gaps " + std::to_string(losses->gaps) + ", refused " + std::to_string(losses->refused) +
            ", no buffer " + std::to_string(losses->noBuffer) + ", kernel drops " +
-           std::to_string(losses->kernelDrops);
+           (losses->kernelDrops ? std::to_string(*losses->kernelDrops) : std::string("n/a"));
 }
 
 }  // namespace quillon_capture

@@ -15,9 +15,11 @@ struct ChannelLosses {
     std::uint64_t gaps = 0;         // RTP sequence gaps
     std::uint64_t refused = 0;      // frames the host refused
     std::uint64_t noBuffer = 0;     // frames dropped for want of a pool buffer
-    std::uint64_t kernelDrops = 0;  // datagrams the kernel dropped
+    // Datagrams the kernel dropped; absent where that does not apply (RTP over TCP) or is not
+    // reported. A sum has it when any of its parts has.
+    std::optional<std::uint64_t> kernelDrops;
 
-    std::uint64_t Total() const { return gaps + refused + noBuffer + kernelDrops; }
+    std::uint64_t Total() const { return gaps + refused + noBuffer + kernelDrops.value_or(0); }
     ChannelLosses& operator+=(const ChannelLosses& other);
 };
 
@@ -30,7 +32,8 @@ struct ChannelStatus {
 // "name N" and names not known here are skipped.
 ChannelStatus ParseChannelStatus(const std::string& text);
 
-// "gaps 0, refused 0, no buffer 0, kernel drops 0", or "not reported".
+// "gaps 0, refused 0, no buffer 0, kernel drops 0" ("kernel drops n/a" when absent), or
+// "not reported".
 std::string FormatLosses(const std::optional<ChannelLosses>& losses);
 
 }  // namespace quillon_capture

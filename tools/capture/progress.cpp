@@ -87,7 +87,8 @@ std::string ProgressJson(const ChannelProgress& p) {
     if (p.losses) {
         json += ",\"sequence_gaps\":" + std::to_string(p.losses->gaps) + ",\"refused\":" +
                 std::to_string(p.losses->refused) + ",\"no_buffer\":" + std::to_string(p.losses->noBuffer) +
-                ",\"kernel_drops\":" + std::to_string(p.losses->kernelDrops);
+                ",\"kernel_drops\":" +
+                (p.losses->kernelDrops ? std::to_string(*p.losses->kernelDrops) : std::string("null"));
     }
     if (p.state) {
         json += ",\"state\":" + std::to_string(*p.state) + ",\"state_name\":" + JsonString(StateName(*p.state));

@@ -1,4 +1,4 @@
-#include "platform/udp_wait_set.h"
+#include "platform/socket_wait_set.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,9 +9,9 @@
 
 namespace kestrel::platform {
 
-UdpWaitSet::~UdpWaitSet() { Close(); }
+SocketWaitSet::~SocketWaitSet() { Close(); }
 
-SocketError UdpWaitSet::Open() {
+SocketError SocketWaitSet::Open() {
     if (IsOpen()) return SocketError::kNone;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return SocketErrorFromErrno(errno);
@@ -20,16 +20,16 @@ SocketError UdpWaitSet::Open() {
     return SocketError::kNone;
 }
 
-bool UdpWaitSet::IsOpen() const { return m_wakeRead >= 0; }
+bool SocketWaitSet::IsOpen() const { return m_wakeRead >= 0; }
 
-void UdpWaitSet::Close() {
+void SocketWaitSet::Close() {
     if (!IsOpen()) return;
     close(static_cast<int>(m_wakeRead));
     close(static_cast<int>(m_wakeWrite));
     m_wakeRead = m_wakeWrite = -1;
 }
 
-void UdpWaitSet::Wake() {
+void SocketWaitSet::Wake() {
     if (!IsOpen()) return;
     const char byte = 1;
     // A full pipe already holds a pending wake.
@@ -37,13 +37,13 @@ void UdpWaitSet::Wake() {
     (void)ignored;
 }
 
-SocketError UdpWaitSet::Wait(UdpSocket* const* sockets, std::size_t count, std::uint32_t timeoutMs, bool* readable) {
-    if (!IsOpen() || count > kMaxSockets) return SocketError::kClosed;
+SocketError SocketWaitSet::WaitHandles(const std::intptr_t* handles, std::size_t count, std::uint32_t timeoutMs,
+                                       bool* readable) {
+    if (!IsOpen()) return SocketError::kClosed;
     pollfd entries[kMaxSockets + 1] = {};
     for (std::size_t i = 0; i < count; ++i) {
         readable[i] = false;
-        if (!sockets[i]->IsOpen()) return SocketError::kClosed;
-        entries[i].fd = static_cast<int>(sockets[i]->m_handle);
+        entries[i].fd = static_cast<int>(handles[i]);
         entries[i].events = POLLIN;
     }
     entries[count].fd = static_cast<int>(m_wakeRead);
@@ -59,7 +59,7 @@ SocketError UdpWaitSet::Wait(UdpSocket* const* sockets, std::size_t count, std::
     }
     for (std::size_t i = 0; i < count; ++i) {
         if (entries[i].revents & POLLNVAL) return SocketError::kClosed;
-        // POLLERR (a pending ICMP report) and POLLHUP (shut down) are read by the receive.
+        // POLLERR (a pending ICMP report or a reset) and POLLHUP (shut down) are read by the receive.
         readable[i] = entries[i].revents != 0;
     }
     return SocketError::kNone;

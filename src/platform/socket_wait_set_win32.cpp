@@ -1,4 +1,4 @@
-#include "platform/udp_wait_set.h"
+#include "platform/socket_wait_set.h"
 
 #include <winsock2.h>
 
@@ -13,11 +13,11 @@ sockaddr_in Loopback(std::uint16_t port) { return ToSockaddr(Ipv4Endpoint{kIpv4L
 
 }  // namespace
 
-UdpWaitSet::~UdpWaitSet() { Close(); }
+SocketWaitSet::~SocketWaitSet() { Close(); }
 
 // select waits on sockets only, and a shutdown does not end it: the wake is a datagram that the
 // wake socket sends to itself on the loopback interface.
-SocketError UdpWaitSet::Open() {
+SocketError SocketWaitSet::Open() {
     if (IsOpen()) return SocketError::kNone;
     const SOCKET wake = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (wake == INVALID_SOCKET) return LastSocketError();
@@ -36,30 +36,30 @@ SocketError UdpWaitSet::Open() {
     return SocketError::kNone;
 }
 
-bool UdpWaitSet::IsOpen() const { return m_wakeRead != -1; }
+bool SocketWaitSet::IsOpen() const { return m_wakeRead != -1; }
 
-void UdpWaitSet::Close() {
+void SocketWaitSet::Close() {
     if (!IsOpen()) return;
     closesocket(Native(m_wakeRead));
     m_wakeRead = m_wakeWrite = -1;
     m_wakePort = 0;
 }
 
-void UdpWaitSet::Wake() {
+void SocketWaitSet::Wake() {
     if (!IsOpen()) return;
     const char byte = 1;
     const sockaddr_in self = Loopback(m_wakePort);
     sendto(Native(m_wakeWrite), &byte, 1, 0, reinterpret_cast<const sockaddr*>(&self), sizeof self);
 }
 
-SocketError UdpWaitSet::Wait(UdpSocket* const* sockets, std::size_t count, std::uint32_t timeoutMs, bool* readable) {
-    if (!IsOpen() || count > kMaxSockets) return SocketError::kClosed;
+SocketError SocketWaitSet::WaitHandles(const std::intptr_t* handles, std::size_t count, std::uint32_t timeoutMs,
+                                       bool* readable) {
+    if (!IsOpen()) return SocketError::kClosed;
     fd_set set;
     FD_ZERO(&set);
     for (std::size_t i = 0; i < count; ++i) {
         readable[i] = false;
-        if (!sockets[i]->IsOpen()) return SocketError::kClosed;
-        FD_SET(Native(sockets[i]->m_handle), &set);
+        FD_SET(Native(handles[i]), &set);
     }
     FD_SET(Native(m_wakeRead), &set);
     timeval time{};
@@ -74,7 +74,7 @@ SocketError UdpWaitSet::Wait(UdpSocket* const* sockets, std::size_t count, std::
         while (recv(Native(m_wakeRead), drain, sizeof drain, 0) != SOCKET_ERROR) {
         }
     }
-    for (std::size_t i = 0; i < count; ++i) readable[i] = FD_ISSET(Native(sockets[i]->m_handle), &set) != 0;
+    for (std::size_t i = 0; i < count; ++i) readable[i] = FD_ISSET(Native(handles[i]), &set) != 0;
     return SocketError::kNone;
 }
 
