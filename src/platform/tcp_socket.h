@@ -28,7 +28,8 @@ public:
     TcpSocket(TcpSocket&& other) noexcept;
     TcpSocket& operator=(TcpSocket&& other) noexcept;
 
-    // A fresh IPv4 stream socket; closes any socket held before.
+    // A fresh IPv4 stream socket that sends small writes at once (no Nagle delay); closes any
+    // socket held before.
     SocketError Create();
     bool IsOpen() const { return m_handle != kInvalidSocket; }
 

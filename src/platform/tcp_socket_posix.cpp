@@ -40,6 +40,10 @@ SocketError TcpSocket::Create() {
     int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (fd < 0) return LastSocketError();
     m_handle = static_cast<NativeSocket>(fd);
+    // Requests and interleaved RTCP are small writes that wait for an answer: with Nagle's
+    // algorithm the second of two (the BYE, then TEARDOWN) waits for a delayed acknowledgement.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return SocketError::kNone;
 }
 

@@ -42,6 +42,10 @@ SocketError TcpSocket::Create() {
     SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (socket == INVALID_SOCKET) return LastSocketError();
     m_handle = static_cast<NativeSocket>(socket);
+    // Requests and interleaved RTCP are small writes that wait for an answer: with Nagle's
+    // algorithm the second of two (the BYE, then TEARDOWN) waits for a delayed acknowledgement.
+    const BOOL on = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     return SocketError::kNone;
 }
 

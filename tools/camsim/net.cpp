@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -151,7 +152,11 @@ bool Listener::Listen(std::uint16_t port) {
 
 Connection Listener::Accept(int timeoutMs) {
     if (m_fd < 0 || !WaitReadable(m_fd, timeoutMs)) return Connection();
-    return Connection(accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+    const int fd = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    // Answers go out at once, not behind the acknowledgement of the media before them.
+    const int on = 1;
+    if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return Connection(fd);
 }
 
 void Listener::Close() {
