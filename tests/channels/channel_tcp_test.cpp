@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -44,7 +45,7 @@ TEST_F(TcpTransportTest, StreamsOverTcpWhenAskedOrWhenUdpFails) {
     struct Case {
         const char* name;
         const char* parameter;  // host parameter 2
-        const char* fault;      // a control command before the start
+        const char* fault;      // control commands before the start, separated by ';'
         const char* reason;     // what the status line gives for TCP; null: stays on UDP
         bool frames;
     };
@@ -52,6 +53,7 @@ TEST_F(TcpTransportTest, StreamsOverTcpWhenAskedOrWhenUdpFails) {
         {"TCP asked", "tcp", "", "asked", true},
         {"TCP asked in capitals", "TCP", "", "asked", true},
         {"UDP refused", "", "refuse-udp on", "UDP refused", true},
+        {"UDP refused as not acceptable", "", "refuse-udp on;refuse-with-406 on", "UDP refused", true},
         {"UDP black-holed", "Auto", "blackhole-udp on", "no UDP arrived", true},
         {"UDP works", "(none)", "", nullptr, true},
         {"UDP asked: a refusal is final", "udp", "refuse-udp on", nullptr, false},
@@ -60,8 +62,9 @@ TEST_F(TcpTransportTest, StreamsOverTcpWhenAskedOrWhenUdpFails) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         StartCamera();
-        if (*c.fault != '\0') {
-            ASSERT_EQ(camera->Execute(c.fault).rfind("OK", 0), 0u);
+        std::istringstream faults(c.fault);
+        for (std::string fault; std::getline(faults, fault, ';');) {
+            ASSERT_EQ(camera->Execute(fault).rfind("OK", 0), 0u) << fault;
         }
         quillon_host::CRecordingSink frames;
         const auto start = std::chrono::steady_clock::now();
@@ -111,6 +114,21 @@ TEST_F(TcpTransportTest, RestartedCameraIsReachedOverTcpAgainAtOnce) {
     EXPECT_NE(channel->GetStatusText().find("over TCP (no UDP arrived)"), std::string::npos)
         << channel->GetStatusText();
     EXPECT_EQ(Count("rtsp", "SETUP"), 1u) << "no UDP SETUP tried first";
+}
+
+// A camera that refuses TCP as well leaves nothing to remember: the next attempt asks for UDP
+// first again, and streams once the camera takes it.
+TEST_F(TcpTransportTest, CameraRefusingTcpTooIsAskedForUdpAgain) {
+    StartCamera();
+    camera->Execute("refuse-udp on");
+    camera->Execute("refuse-tcp on");
+    auto channel = StartH264("auto", sink);
+    ASSERT_TRUE(WaitUntil([&] { return Count("rtsp", "SETUP") >= 2; }, 10s));
+    EXPECT_FALSE(sink.WaitForFrames(1, 500ms));
+    camera->Execute("refuse-udp off");
+    ASSERT_TRUE(sink.WaitForFrames(3, 20s)) << channel->GetStatusText();
+    EXPECT_FALSE(SessionOverTcp()) << camera->Execute("sessions");
+    EXPECT_EQ(channel->GetStatusText().find(" over TCP"), std::string::npos) << channel->GetStatusText();
 }
 
 TEST_F(TcpTransportTest, FramesOutOfStepCostAFewPacketsNotTheStream) {

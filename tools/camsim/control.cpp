@@ -12,7 +12,7 @@ constexpr const char* kHelp =
     "OK rates LOSS REORDER DUPLICATE | pause SECONDS | drop-rtsp | end-web-sessions | old-stream PORT SECONDS | "
     "status http|rtsp REQUEST CODE | delay http|rtsp REQUEST MS | never http|rtsp REQUEST | "
     "garbage-answer http|rtsp REQUEST | trickle http REQUEST MS | pad http REQUEST BYTES | count http|rtsp REQUEST | auth http|rtsp SCHEME[:ALGORITHM,...] [NONCE_MS] | "
-    "garbage-rtp COUNT | refuse-udp on|off | blackhole-udp on|off | stall-rtsp on|off | "
+    "garbage-rtp COUNT | refuse-udp on|off | blackhole-udp on|off | stall-rtsp on|off | refuse-tcp on|off | refuse-with-406 on|off | "
     "bad-frame oversize|channel|garbage | input-count N|off | clear | "
     "input PORT 1|2 | inputs | outputs | triggers | rtcp | streams | sessions | ports";
 
@@ -132,7 +132,8 @@ std::string CameraSimulator::Execute(const std::string& line) {
         return "OK";
     }
     const std::pair<const char*, Switch> switches[] = {
-        {"refuse-udp", Switch::kRefuseUdp}, {"blackhole-udp", Switch::kBlackholeUdp}, {"stall-rtsp", Switch::kStallRtsp}};
+        {"refuse-udp", Switch::kRefuseUdp}, {"blackhole-udp", Switch::kBlackholeUdp}, {"stall-rtsp", Switch::kStallRtsp},
+        {"refuse-tcp", Switch::kRefuseTcp}, {"refuse-with-406", Switch::kRefuseWith406}};
     for (const auto& entry : switches) {
         bool on = false;
         if (command == entry.first && ReadOnOff(words, on)) {

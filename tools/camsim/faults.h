@@ -35,6 +35,8 @@ enum class Switch {
     kRefuseUdp,     // SETUP for RTP over UDP is answered 461
     kBlackholeUdp,  // RTP and RTCP over UDP go nowhere, both ways; the RTSP session works
     kStallRtsp,     // RTSP connections are neither read nor written
+    kRefuseTcp,     // SETUP for RTP over TCP is answered 461
+    kRefuseWith406,  // those refusals are answered 406 instead
 };
 
 // What happens to one outgoing RTP packet.

@@ -98,6 +98,7 @@ const char* ReasonPhrase(int status) {
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 406: return "Not Acceptable";
     case 415: return "Unsupported Media Type";
     case 454: return "Session Not Found";
     case 459: return "Aggregate Operation Not Allowed";

@@ -269,9 +269,11 @@ std::string RtspServer::NewSessionId() {
 RtspServer::Answer RtspServer::Setup(const HttpRequest& request, const Target& target,
                                      const std::shared_ptr<InterleavedLink>& link) {
     TransportChoice transport;
+    const int refusal = m_context.faults->IsOn(Switch::kRefuseWith406) ? 406 : 461;
     if (!ParseTransport(request.Header("Transport"), target.track, !m_context.faults->IsOn(Switch::kRefuseUdp),
                         transport))
-        return {461, {}, {}, {}};
+        return {refusal, {}, {}, {}};
+    if (transport.interleaved && m_context.faults->IsOn(Switch::kRefuseTcp)) return {refusal, {}, {}, {}};
     auto id = target.query.find("ChannelID");
     auto name = target.query.find("ChannelName");
     if (id == target.query.end() || name == target.query.end()) return {404, {}, {}, {}};
