@@ -13,39 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-40}
 counts=${2:-16 64}
 fallback_channels=${3:-4}
-warmup=10
-window=$((seconds - warmup - 5))
-[ "$window" -ge 5 ] || { echo "load-tcp: give at least 20 seconds per run" >&2; exit 2; }
-bin=build/native/bin
-cmake --preset native >/dev/null
-cmake --build build/native --target quillon quillon-capture quillon-camsim >/dev/null
-
-work=$(mktemp -d)
-camsim_pid=""
-running=()  # the capture or the ffmpeg processes of the current run
-cleanup() {
-  kill $camsim_pid "${running[@]}" 2>/dev/null || true
-  wait $camsim_pid "${running[@]}" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# The 4 Mbit/s clip of scripts/load.sh: noise keeps the encoder at its rate.
-cp testdata/* "$work/"
-ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=704x576:rate=25:duration=4,noise=alls=8:allf=t" \
-  -c:v libx264 -profile:v baseline -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 \
-  -b:v 3600k -minrate 3600k -maxrate 3600k -bufsize 3600k -threads 1 -x264-params repeat-headers=1 \
-  -f h264 "$work/h264_704x576.264"
-clip_kbits=$(( $(stat -c %s "$work/h264_704x576.264") * 8 / 4 / 1000 ))
-echo "clip: H.264 704x576 25 fps, ${clip_kbits} kbit/s"
-
-"$bin/quillon-camsim" --media "$work" --stream Channel1,2,4,704x576,25,50 --pacers 2 >"$work/camsim.out" &
-camsim_pid=$!
-for _ in $(seq 50); do grep -q '^control ' "$work/camsim.out" 2>/dev/null && break; sleep 0.1; done
-web=$(sed -n 's|^web http://127.0.0.1:\([0-9]*\)/|\1|p' "$work/camsim.out")
-rtsp=$(sed -n 's|^rtsp rtsp://127.0.0.1:\([0-9]*\)/|\1|p' "$work/camsim.out")
-control_port=$(sed -n 's|^control 127.0.0.1:\([0-9]*\)|\1|p' "$work/camsim.out")
-[ -n "$web" ] && [ -n "$rtsp" ] && [ -n "$control_port" ] || { echo "load-tcp: the simulator did not start" >&2; exit 1; }
+source scripts/load-common.sh
 
 control() {  # control COMMAND: the simulator's one-line answer
   local reply
@@ -57,27 +25,9 @@ control() {  # control COMMAND: the simulator's one-line answer
 }
 tcp_sessions() { control sessions | grep -o '=tcp/' | wc -l; }
 
-ticks_per_second=$(getconf CLK_TCK)
-cpu_ticks() {  # cpu_ticks PID...: user+sys clock ticks of the processes so far
-  local total=0 pid
-  for pid in "$@"; do
-    total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat")))
-  done
-  echo "$total"
-}
-percent() {  # percent TICKS: % of one core over the window
-  awk -v t="$1" -v hz="$ticks_per_second" -v w="$window" 'BEGIN {printf "%.1f", 100 * t / hz / w}'
-}
-per() {  # per VALUE COUNT DECIMALS
-  awk -v v="$1" -v n="$2" -v d="$3" 'BEGIN {printf "%.*f", d, v / n}'
-}
 summary_field() {  # summary_field FILE SED-EXPRESSION: from the capture's "all channels" line
   grep '^all ' "$1" | sed -n "$2" || true
 }
-
-session=$(curl -s -D - -o /dev/null -d 'version=1.0&action=login&userName=admin&password=admin' \
-  "http://127.0.0.1:$web/System.xml" | sed -n 's/^sessionID: *\([^\r]*\).*/\1/Ip')
-url="rtsp://127.0.0.1:$rtsp/StreamingSetting?version=1.0&action=getRTSPStream&sessionID=$session&ChannelID=1&ChannelName=Channel1"
 
 rows=()
 for n in $counts; do

@@ -14,54 +14,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-40}
 counts=${2:-16 64 256}
-warmup=10
-window=$((seconds - warmup - 5))
-[ "$window" -ge 5 ] || { echo "load: give at least 20 seconds per run" >&2; exit 2; }
-bin=build/native/bin
-cmake --preset native >/dev/null
-cmake --build build/native --target quillon quillon-capture quillon-camsim >/dev/null
+source scripts/load-common.sh
 
-work=$(mktemp -d)
-camsim_pid=""
-cleanup() {
-  [ -n "$camsim_pid" ] && kill "$camsim_pid" 2>/dev/null && wait "$camsim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# The simulator streams the clip nearest the stream's size; this one replaces the 0.5 Mbit/s
-# test clip with a 4 Mbit/s one: noise keeps the encoder at its rate, which it overshoots to about 4.
-cp testdata/* "$work/"
-ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=704x576:rate=25:duration=4,noise=alls=8:allf=t" \
-  -c:v libx264 -profile:v baseline -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 \
-  -b:v 3600k -minrate 3600k -maxrate 3600k -bufsize 3600k -threads 1 -x264-params repeat-headers=1 \
-  -f h264 "$work/h264_704x576.264"
-clip_kbits=$(( $(stat -c %s "$work/h264_704x576.264") * 8 / 4 / 1000 ))
-echo "clip: H.264 704x576 25 fps, ${clip_kbits} kbit/s"
-
-"$bin/quillon-camsim" --media "$work" --no-control --stream Channel1,2,4,704x576,25,50 --pacers 2 \
-  >"$work/camsim.out" &
-camsim_pid=$!
-for _ in $(seq 50); do grep -q '^rtsp ' "$work/camsim.out" 2>/dev/null && break; sleep 0.1; done
-web=$(sed -n 's|^web http://127.0.0.1:\([0-9]*\)/|\1|p' "$work/camsim.out")
-rtsp=$(sed -n 's|^rtsp rtsp://127.0.0.1:\([0-9]*\)/|\1|p' "$work/camsim.out")
-[ -n "$web" ] && [ -n "$rtsp" ] || { echo "load: the simulator did not start" >&2; exit 1; }
-
-ticks_per_second=$(getconf CLK_TCK)
-cpu_ticks() {  # cpu_ticks PID...: user+sys clock ticks of the processes so far
-  local total=0 pid
-  for pid in "$@"; do
-    total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat")))
-  done
-  echo "$total"
-}
 status_field() {  # status_field PID NAME: a number from /proc/PID/status
   awk -v name="$2:" '$1 == name {print $2}' "/proc/$1/status"
 }
-per() {  # per VALUE COUNT DECIMALS
-  awk -v v="$1" -v n="$2" -v d="$3" 'BEGIN {printf "%.*f", d, v / n}'
-}
-
 # One channel, to count what each further channel adds: threads and address space.
 export MALLOC_ARENA_MAX=2
 "$bin/quillon-capture" capture --address 127.0.0.1 --port "$web" --cameras 1 --codec h264 --size 704x576 \
@@ -89,7 +46,7 @@ for n in $counts; do
   threads=$(status_field $pid Threads)
   vm_kb=$(status_field $pid VmSize)
   wait $pid || echo "load: the capture of $n channels ended with a failure (see below)"
-  cpu_percent=$(awk -v t=$((after - before)) -v hz="$ticks_per_second" -v w="$window" 'BEGIN {printf "%.1f", 100 * t / hz / w}')
+  cpu_percent=$(percent $((after - before)))
   summary=$(grep '^all ' "$work/capture-$n.out" || true)
   frames=$(sed -n 's/.* with video, \([0-9]*\) frames.*/\1/p' <<<"$summary")
   rate=$(sed -n 's/.*, \([0-9.]*\) fps per channel.*/\1/p' <<<"$summary")
@@ -105,9 +62,6 @@ for n in $counts; do
 done
 
 unset MALLOC_ARENA_MAX
-session=$(curl -s -D - -o /dev/null -d 'version=1.0&action=login&userName=admin&password=admin' \
-  "http://127.0.0.1:$web/System.xml" | sed -n 's/^sessionID: *\([^\r]*\).*/\1/Ip')
-url="rtsp://127.0.0.1:$rtsp/StreamingSetting?version=1.0&action=getRTSPStream&sessionID=$session&ChannelID=1&ChannelName=Channel1"
 declare -a ffmpeg_rows
 for n in 1 16; do
   pids=()
@@ -121,7 +75,7 @@ for n in 1 16; do
   after=$(cpu_ticks "${pids[@]}")
   kill -INT "${pids[@]}" 2>/dev/null || true
   wait "${pids[@]}" 2>/dev/null || true
-  cpu_percent=$(awk -v t=$((after - before)) -v hz="$ticks_per_second" -v w="$window" 'BEGIN {printf "%.1f", 100 * t / hz / w}')
+  cpu_percent=$(percent $((after - before)))
   ffmpeg_rows+=("| ffmpeg x $n | $cpu_percent% | $(per "$cpu_percent" "$n" 2)% |")
 done
 
