@@ -555,8 +555,10 @@ int main(int argc, char** argv) {
     RunCapabilityQuery(argc > 1 ? (uint16_t)atoi(argv[1]) : 0);
     if (argc > 1) {
         g_cameraPort = (uint16_t)atoi(argv[1]);
-        /* "udp-refused": the camera answers a UDP SETUP with 461, so RTP comes over TCP. */
+        /* "udp-refused": the camera answers a UDP SETUP with 461, so RTP comes over TCP;
+         * "udp-silent": it takes the UDP session but its RTP never arrives, the same again. */
         if (argc > 2 && strcmp(argv[2], "udp-refused") == 0) g_expectedTransport = " over TCP (UDP refused) |";
+        if (argc > 2 && strcmp(argv[2], "udp-silent") == 0) g_expectedTransport = " over TCP (no UDP arrived) |";
         ReactInsideACallback(kReactStop);
         ReactInsideACallback(kReactReconfigure);
         ReactInsideACallback(kReactDelete);
