@@ -110,6 +110,17 @@ TEST_F(CamsimTest, WrittenRtspPortMovesTheRtspServer) {
     EXPECT_EQ(camera->RtspPort(), port);
 }
 
+TEST(CamsimStartTest, PortInUseIsNamedWithTheSystemsReason) {
+    Listener taken;
+    ASSERT_TRUE(taken.Listen(0));
+    CameraConfig config;
+    config.webPort = taken.Port();
+    CameraSimulator camera(config);
+    std::string failure;
+    EXPECT_FALSE(camera.Start(&failure));
+    EXPECT_EQ(failure, "cannot listen on 127.0.0.1:" + std::to_string(taken.Port()) + " for web: Address already in use");
+}
+
 TEST_F(CamsimTest, InputsAndOutputsAsTheDriverReadsAndWritesThem) {
     CameraConfig config;
     config.inputCount = 3;

@@ -1,5 +1,8 @@
 #include "camsim/camera_simulator.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "camsim/net.h"
 
 namespace camsim {
@@ -15,23 +18,31 @@ CameraSimulator::CameraSimulator(CameraConfig config)
 
 CameraSimulator::~CameraSimulator() { Stop(); }
 
-bool CameraSimulator::Start() {
+bool CameraSimulator::Start(std::string* failure) {
     m_stopping = false;
     // Before the web server starts: a client may write the settings at once.
     m_api.SetSettingsObserver([this] { FollowRtspPort(); });
     RtspContext context{&m_config, &m_settings, &m_api, &m_media, &m_streamer, &m_faults};
     m_rtsp = std::make_unique<RtspServer>(context);
     m_web = std::make_unique<WebServer>(m_config, m_api, m_settings, m_media, m_faults);
-    bool started = m_streamer.Start(m_config.rtpPort) && m_rtsp->Start(m_config.rtspPort) &&
-                   m_web->Start(m_config.webPort);
-    if (started && m_config.controlEnabled) {
-        m_control = std::make_unique<TcpServer>(
-            [this](Connection& connection, const std::atomic<bool>& stopping) { ServeControl(connection, stopping); });
-        started = m_control->Start(m_config.controlPort);
-    }
-    if (!started) {
+    // Names the port that could not be had, with the system's reason, and stops what started.
+    const auto fail = [this, failure](const char* name, std::uint16_t port) {
+        const int error = errno;
+        if (failure) {
+            *failure = std::string("cannot listen on 127.0.0.1") + (port != 0 ? ":" + std::to_string(port) : "") +
+                       " for " + name + (error != 0 ? std::string(": ") + std::strerror(error) : "");
+        }
         Stop();
         return false;
+    };
+    errno = 0;
+    if (!m_streamer.Start(m_config.rtpPort)) return fail("RTP", m_config.rtpPort);
+    if (!m_rtsp->Start(m_config.rtspPort)) return fail("RTSP", m_config.rtspPort);
+    if (!m_web->Start(m_config.webPort)) return fail("web", m_config.webPort);
+    if (m_config.controlEnabled) {
+        m_control = std::make_unique<TcpServer>(
+            [this](Connection& connection, const std::atomic<bool>& stopping) { ServeControl(connection, stopping); });
+        if (!m_control->Start(m_config.controlPort)) return fail("control", m_config.controlPort);
     }
     // A free RTSP port becomes the one the streaming settings name.
     if (m_config.rtspPort == 0) {

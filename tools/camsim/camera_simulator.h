@@ -29,8 +29,9 @@ public:
     CameraSimulator(const CameraSimulator&) = delete;
     CameraSimulator& operator=(const CameraSimulator&) = delete;
 
-    // False when a port cannot be had; everything started so far is stopped again.
-    bool Start();
+    // False when a port cannot be had; everything started so far is stopped again, and
+    // `failure`, when given, names the port and the system's reason.
+    bool Start(std::string* failure = nullptr);
     void Stop();
 
     std::uint16_t WebPort() const { return m_web ? m_web->Port() : 0; }

@@ -120,8 +120,9 @@ int main(int argc, char** argv) {
     }
 
     camsim::CameraSimulator simulator(config);
-    if (!simulator.Start()) {
-        std::fprintf(stderr, "quillon-camsim: cannot listen on the ports asked for\n");
+    std::string failure;
+    if (!simulator.Start(&failure)) {
+        std::fprintf(stderr, "quillon-camsim: %s\n", failure.c_str());
         return 1;
     }
     for (const std::string& fault : faults) std::printf("fault %s: %s\n", fault.c_str(), simulator.Execute(fault).c_str());

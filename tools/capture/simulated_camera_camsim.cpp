@@ -11,7 +11,7 @@ namespace {
 class CCamsimCamera final : public ISimulatedCamera {
 public:
     explicit CCamsimCamera(const camsim::CameraConfig& config) : m_simulator(config) {}
-    bool Start() { return m_simulator.Start(); }
+    bool Start(std::string* failure) { return m_simulator.Start(failure); }
     std::uint16_t WebPort() const override { return m_simulator.WebPort(); }
     std::string Addresses() const override { return m_simulator.Addresses(); }
 
@@ -39,8 +39,9 @@ std::unique_ptr<ISimulatedCamera> StartSimulatedCamera(const SimulatedCameraRequ
         {"Channel2", "2", camsim::kCodecJpeg, request.width, request.height, frameRate, request.quality, true},
     };
     auto camera = std::make_unique<CCamsimCamera>(config);
-    if (!camera->Start()) {
-        *error = "the simulated camera cannot listen on 127.0.0.1";
+    std::string failure;
+    if (!camera->Start(&failure)) {
+        *error = "the simulated camera " + failure;
         return nullptr;
     }
     return camera;
