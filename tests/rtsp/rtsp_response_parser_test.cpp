@@ -101,6 +101,14 @@ TEST(RTSPResponseParserTest, ReadsStatusCSeqAndSession) {
 }
 
 // What the stream's packets are checked against; a part that does not read is not named.
+// The parsed answer to a SETUP whose Transport header is `transport`.
+RTSPResponse ParsedSetupAnswer(const char* transport, const char* comment) {
+    CRTSPResponseParser parser;
+    const std::string text = std::string("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: ") + transport + "\r\n\r\n";
+    EXPECT_TRUE(parser.ParseResponse(RTSPMethod::kSetup, text)) << comment;
+    return parser.GetResponse();
+}
+
 TEST(RTSPResponseParserTest, ReadsTheServerPortsAndSsrcOfTheTransport) {
     struct Case {
         const char* comment;
@@ -125,10 +133,7 @@ TEST(RTSPResponseParserTest, ReadsTheServerPortsAndSsrcOfTheTransport) {
         {"ssrc empty", "RTP/AVP;ssrc=", 0, 0, false, 0},
     };
     for (const Case& c : cases) {
-        CRTSPResponseParser parser;
-        const std::string text = std::string("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: ") + c.transport + "\r\n\r\n";
-        EXPECT_TRUE(parser.ParseResponse(RTSPMethod::kSetup, text)) << c.comment;
-        const RTSPResponse& r = parser.GetResponse();
+        const RTSPResponse r = ParsedSetupAnswer(c.transport, c.comment);
         EXPECT_EQ(r.serverRtpPort, c.rtp) << c.comment;
         EXPECT_EQ(r.serverRtcpPort, c.rtcp) << c.comment;
         EXPECT_EQ(r.ssrcNamed, c.ssrcNamed) << c.comment;
@@ -155,10 +160,7 @@ TEST(RTSPResponseParserTest, ReadsTheInterleavedChannelsOfTheTransport) {
         {"not a number", "RTP/AVP/TCP;interleaved=a-b", false, 0, 0},
     };
     for (const Case& c : cases) {
-        CRTSPResponseParser parser;
-        const std::string text = std::string("RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: ") + c.transport + "\r\n\r\n";
-        EXPECT_TRUE(parser.ParseResponse(RTSPMethod::kSetup, text)) << c.comment;
-        const RTSPResponse& r = parser.GetResponse();
+        const RTSPResponse r = ParsedSetupAnswer(c.transport, c.comment);
         EXPECT_EQ(r.interleavedNamed, c.named) << c.comment;
         EXPECT_EQ(r.interleavedRtp, c.rtp) << c.comment;
         EXPECT_EQ(r.interleavedRtcp, c.rtcp) << c.comment;
